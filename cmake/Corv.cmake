@@ -1,0 +1,30 @@
+# corv_library(<name> [EXCLUDE <file>...] [DEPS <lib>...])
+# A subsystem library made of every .cpp in the calling folder (less EXCLUDE).
+function(corv_library name)
+  cmake_parse_arguments(A "" "" "EXCLUDE;DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(x IN LISTS A_EXCLUDE)
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${A_DEPS})
+  endif()
+endfunction()
+
+# corv_test(<name> <folder> DEPS <lib>...): one GoogleTest program of every .cpp
+# in tests/<folder>.
+function(corv_test name folder)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "CORV_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+endfunction()

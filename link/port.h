@@ -1,0 +1,80 @@
+// The serial-port seam: the operations the unit link needs of a COM port, with
+// a termios backend (real devices and pseudo-terminals) and a virtual line
+// (in-process, virtual time). Nothing above this interface touches the system.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace corv {
+
+struct LineSettings {
+  int32_t baud = 19200;
+  uint8_t stopBits = 2;  // 1 selects one stop bit, anything else two
+  bool parity = false;   // parity generation and checking
+  bool even = false;     // with parity: even (callers pass the same flag for both)
+  bool cts = false;      // output waits for CTS
+};
+
+// Why an open failed; the link turns these into its messages.
+enum class OpenOutcome {
+  Opened,
+  NotPresent,      // no such port (Win32 2)
+  Busy,            // held by another program (Win32 5 / 32)
+  SettingRefused,  // the line configuration, typically the rate (Win32 87)
+  OtherError,
+};
+
+struct OpenResult {
+  OpenOutcome outcome = OpenOutcome::OtherError;
+  int systemError = 0;     // errno of the failed step, 0 when none
+  std::string errorText;   // "Error: " + the system's text for it
+};
+
+// An open port. Destroying it purges and closes it.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+  // Discards pending input and output, then fetches and classifies line errors.
+  virtual void Purge() = 0;
+  // Purges, then writes the line configuration; non-zero on success, -1 on failure.
+  virtual int SetLine(const LineSettings& line) = 0;
+  // Up to `count` bytes within the read time-out given at open: the count read
+  // (short or 0 on time-out), or -1 after 11 failed attempts.
+  virtual int Receive(uint8_t* buf, uint16_t count) = 0;
+  // Writes in calls of at most 4096 bytes, at most 11 calls: the total, or -1.
+  virtual int Transmit(const uint8_t* data, uint16_t count) = 0;
+  // 1 when CTS is asserted, else 0.
+  virtual int CtsOn() = 0;
+};
+
+// Opens numbered COM ports and carries the error hook.
+class PortDriver {
+ public:
+  using ErrorHook = std::function<void(std::string_view)>;
+  virtual ~PortDriver() = default;
+  // The open port, or null with `result` telling why.
+  virtual std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
+                                           OpenResult& result) = 0;
+  // Reports (system error texts, line errors, traced bytes) go here; empty drops them.
+  void SetErrorHook(ErrorHook hook) { hook_ = std::move(hook); }
+
+ protected:
+  void Report(std::string_view text) const {
+    if (hook_) hook_(text);
+  }
+
+ private:
+  ErrorHook hook_;
+};
+
+// Line-error classification: the first flag that is set decides the one text.
+struct LineErrors {
+  bool frame = false, overrun = false, parity = false, brk = false, other = false;
+};
+// "Comm port framing error", ... or empty when no flag is set.
+std::string_view ClassifyLineErrors(const LineErrors& e);
+
+}  // namespace corv

@@ -1,0 +1,59 @@
+// The run context: the records one run owns (settings, console, clock, the
+// message levels and log) and the fatal-error path that ends a run. Higher
+// subsystems keep their own records beside it and register what a way out must
+// release (the port and its lock) through `releaseOnExit`.
+#pragma once
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/clock.h"
+#include "support/console.h"
+#include "support/output.h"
+#include "support/settings.h"
+
+namespace corv {
+
+// Thrown to end a run with an exit status; main() returns the status and tests
+// catch it. Whoever throws it has already released what the run held.
+struct RunExit {
+  int status;
+};
+
+struct Context {
+  Context(Console& console, Clock& clock) : console(console), clock(clock), out(console, clock, settings) {}
+  Context(const Context&) = delete;
+  Context& operator=(const Context&) = delete;
+
+  RunSettings settings;
+  Console& console;
+  Clock& clock;
+  Output out;
+  // The program's own path (for the log folder and the log's first line).
+  std::string programPath;
+  // Closes the port and removes its lock; installed by the unit link.
+  std::function<void()> releaseOnExit;
+
+  OutStream& Notice() { return out.Notice(); }
+  OutStream& Report() { return out.Report(); }
+  OutStream& Detail() { return out.Detail(); }
+  OutStream& Trace() { return out.Trace(); }
+  OutStream& Plain() { return out.Plain(); }  // console only, never logged
+};
+
+// "Fatal Error: " + message on the notice stream, port released, log closed,
+// Message key written when a parameter file is named, closing key prompt;
+// throws RunExit{2} with a parameter file, RunExit{1} without.
+[[noreturn]] void Fatal(Context& ctx, std::string_view message);
+
+// Ends the run with `status` after releasing the port and lock, closing the log
+// and restoring the terminal, without a message (declined questions).
+[[noreturn]] void ExitRun(Context& ctx, int status);
+
+// "Press Enter key to continue" and one key, unless -y or manufacturing mode.
+void ClosingKeyPrompt(Context& ctx);
+
+// True when a key is waiting and it is Escape (27); other keys are consumed.
+bool EscapePressed(Context& ctx);
+
+}  // namespace corv
