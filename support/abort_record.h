@@ -1,0 +1,19 @@
+// The one process-wide record outside the run context: what the abort handler
+// must release when a signal ends the run (the port's descriptor, the lock
+// file's path, the log's descriptor). Async-signal-safe: plain storage written by
+// the run as it goes, read only by the handler.
+#pragma once
+#include <csignal>
+
+namespace corv {
+
+struct AbortRecord {
+  volatile std::sig_atomic_t portFd = -1;  // open serial port, -1 when none
+  volatile std::sig_atomic_t logFd = -1;   // open log file, -1 when none
+  volatile std::sig_atomic_t lockSet = 0;  // lockPath holds a file to remove
+  char lockPath[4096] = {};
+};
+
+AbortRecord& TheAbortRecord();
+
+}  // namespace corv
