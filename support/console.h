@@ -20,6 +20,9 @@ class Console {
   // A key already waiting (0..255), or -1; never waits. Answers -1 and reads
   // nothing when the input is not a terminal.
   virtual int PollKey() = 0;
+  // Gives the terminal back as it was found; called on every way out and before
+  // a child process takes the console. A later PollKey takes it again.
+  virtual void Restore() {}
 };
 
 // The process console on standard input and output.
@@ -43,6 +46,9 @@ class ScriptedConsole : public Console {
     return k;
   }
   void Press(char key) { pressed_.push_back(key); }
+  void Restore() override { ++restores_; }
+  // How often the console was given back (every way out does it).
+  int Restores() const { return restores_; }
   const std::string& Output() const { return output_; }
   void ClearOutput() { output_.clear(); }
 
@@ -51,6 +57,7 @@ class ScriptedConsole : public Console {
   size_t next_ = 0;
   std::string pressed_;
   std::string output_;
+  int restores_ = 0;
 };
 
 }  // namespace corv

@@ -31,7 +31,8 @@ struct Context {
   Output out;
   // The program's own path (for the log folder and the log's first line).
   std::string programPath;
-  // Closes the port and removes its lock; installed by the unit link.
+  // Closes the port and removes its lock; installed by the unit link. Every way
+  // out calls it, so it must do nothing when nothing is held (it may run twice).
   std::function<void()> releaseOnExit;
 
   OutStream& Notice() { return out.Notice(); }
@@ -55,5 +56,16 @@ void ClosingKeyPrompt(Context& ctx);
 
 // True when a key is waiting and it is Escape (27); other keys are consumed.
 bool EscapePressed(Context& ctx);
+
+// Releases what the run holds on a way out: the port and its lock, the log, the
+// terminal. Safe to call more than once.
+void ReleaseRun(Context& ctx);
+
+// CR LF, "Assert Failed:", source, ":", line on the console, one key, then the
+// run ends with status 1 after releasing what it holds.
+[[noreturn]] void AssertFailed(Context& ctx, std::string_view source, int line);
+
+// The source name the support library gives its assertion failures.
+inline constexpr std::string_view kSupportSourceName = "..\\QuibSub\\QuibSub";
 
 }  // namespace corv

@@ -3,11 +3,11 @@
 // setting and always reaches the log while one is open.
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "support/clock.h"
 #include "support/console.h"
+#include "support/files.h"
 #include "support/settings.h"
 #include "support/stream.h"
 
@@ -29,10 +29,15 @@ class Output {
   // Opens "<folder>/20YY-MM-DD HH-MM-SS.log" (exclusively; a clash takes the
   // next free name), prints "LogFile = " on the console and writes the program
   // path as the first line. False when the file cannot be made.
+  // The folder is made first (one level) when it is missing.
   bool OpenLog(const std::string& folder, const std::string& programPath);
+  // The same with the start time given (tests).
+  bool OpenLogAt(const std::string& folder, const std::string& programPath, const DateTime& when);
   void CloseLog();
-  bool LogOpen() const { return log_ != nullptr; }
+  bool LogOpen() const { return logFd_ >= 0; }
   const std::string& LogPath() const { return logPath_; }
+  // Why the last OpenLog failed (the system's text).
+  const std::string& LogError() const { return logError_; }
 
  private:
   enum class Show { Always, UnlessSilent, Debug, DetailedDebug, Never };
@@ -48,6 +53,7 @@ class Output {
   };
   void ConsolePut(char c);
   void LogPut(char c);
+  void FlushLog();
 
   Console& console_;
   Clock& clock_;
@@ -57,8 +63,12 @@ class Output {
   Level detail_{*this, Show::Debug, true};
   Level trace_{*this, Show::DetailedDebug, true};
   Level plain_{*this, Show::Always, false};
-  std::FILE* log_ = nullptr;
+  // The log is written through the descriptor at every line end, so that what
+  // the abort handler appends with write(2) follows the last whole line.
+  int logFd_ = -1;
+  std::string logBuffer_;
   std::string logPath_;
+  std::string logError_;
   uint32_t logOpenedAt_ = 0;
 };
 

@@ -57,6 +57,36 @@ class TextStream : public OutStream {
   std::string text_;
 };
 
+// Overwrites a text from an index on, appending at or past its end; the index
+// advances unless it is negative (then every character is appended).
+class TextAtIndex : public OutStream {
+ public:
+  TextAtIndex(std::string& text, int16_t index) : text_(text), index_(index) {}
+  void Put(char c) override {
+    if (index_ >= 0 && static_cast<size_t>(index_) < text_.size()) {
+      text_[static_cast<size_t>(index_)] = c;
+    } else {
+      text_.push_back(c);
+    }
+    if (index_ >= 0) ++index_;
+  }
+  int16_t Index() const { return index_; }
+
+ private:
+  std::string& text_;
+  int16_t index_;
+};
+
+// Stores bytes through a cursor into memory the caller sized.
+class MemorySink : public OutStream {
+ public:
+  explicit MemorySink(uint8_t*& cursor) : cursor_(cursor) {}
+  void Put(char c) override { *cursor_++ = static_cast<uint8_t>(c); }
+
+ private:
+  uint8_t*& cursor_;
+};
+
 class InStream {
  public:
   // The next character (0..255), or -1 at the end.
@@ -79,6 +109,16 @@ class TextSource : public InStream {
  private:
   std::string_view text_;
   size_t pos_ = 0;
+};
+
+// Gives back bytes from memory through a cursor.
+class MemorySource : public InStream {
+ public:
+  explicit MemorySource(const uint8_t*& cursor) : cursor_(cursor) {}
+  int Get() override { return *cursor_++; }
+
+ private:
+  const uint8_t*& cursor_;
 };
 
 // Blanks and tabs skipped, optional "-", decimal digits up to the first other
