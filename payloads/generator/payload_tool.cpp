@@ -1,0 +1,96 @@
+// The build's payload tool.
+//   corv_payload_tool generate DIR   writes every stand-in payload file into DIR
+//                                    and checks each against the catalogue
+//   corv_payload_tool check DIR      checks the payload files in DIR (a folder of
+//                                    real payloads) and fails on any mismatch
+// Exit status 0 when every file is sound, 1 otherwise, 2 on a usage error.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "payloads/generator/make_payloads.h"
+#include "payloads/payload_check.h"
+
+namespace {
+
+using corv::FileSpec;
+using corv::ImageSpec;
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+// Prints the problem, if any; true when there was none.
+bool Report(const std::string& folder, const std::string& problem) {
+  if (problem.empty()) return true;
+  std::fprintf(stderr, "payload check: %s/%s\n", folder.c_str(), problem.c_str());
+  return false;
+}
+
+int Generate(const std::string& folder) {
+  bool sound = true;
+  auto put = [&](std::string_view file, const std::vector<uint8_t>& bytes, const std::string& problem) {
+    sound = Report(folder, problem) && sound;
+    std::string path = folder + "/" + std::string(file);
+    if (!WriteFile(path, bytes)) {
+      std::fprintf(stderr, "payload generator: cannot write %s\n", path.c_str());
+      sound = false;
+    }
+  };
+  for (const ImageSpec& spec : corv::kImageSpecs) {
+    std::vector<uint8_t> bytes = corv::MakeImage(spec);
+    std::string problem = corv::CheckImage(spec, bytes.data(), bytes.size());
+    uint32_t crc = corv::ImageDataCrc(bytes.data(), bytes.size());
+    if (problem.empty() && spec.crc != 0 && crc != spec.crc) problem = std::string(spec.file) + ": CRC-32 not forced";
+    put(spec.file, bytes, problem);
+  }
+  auto file = [&](const FileSpec& spec, bool text) {
+    std::vector<uint8_t> bytes = corv::MakeFile(spec, text);
+    put(spec.file, bytes, corv::CheckFile(spec, bytes.data(), bytes.size()));
+  };
+  file(corv::kStringsFileSpec, true);
+  file(corv::kImagesFileSpec, false);
+  for (const FileSpec& spec : corv::kFontSpecs) file(spec, false);
+  return sound ? 0 : 1;
+}
+
+int Check(const std::string& folder) {
+  bool sound = true;
+  std::vector<uint8_t> bytes;
+  auto load = [&](std::string_view file) {
+    if (ReadFile(folder + "/" + std::string(file), bytes)) return true;
+    sound = Report(folder, std::string(file) + ": missing or unreadable") && sound;
+    return false;
+  };
+  for (const ImageSpec& spec : corv::kImageSpecs)
+    if (load(spec.file)) sound = Report(folder, corv::CheckImage(spec, bytes.data(), bytes.size())) && sound;
+  auto file = [&](const FileSpec& spec) {
+    if (load(spec.file)) sound = Report(folder, corv::CheckFile(spec, bytes.data(), bytes.size())) && sound;
+  };
+  file(corv::kStringsFileSpec);
+  file(corv::kImagesFileSpec);
+  for (const FileSpec& spec : corv::kFontSpecs) file(spec);
+  if (!sound) std::fprintf(stderr, "payload check: %s does not match the payload catalogue; refusing to embed it\n", folder.c_str());
+  return sound ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "generate") return Generate(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "check") return Check(argv[2]);
+  std::fprintf(stderr, "usage: corv_payload_tool generate|check DIR\n");
+  return 2;
+}
