@@ -1,0 +1,118 @@
+// Path helpers, file operations, the line reader and child processes.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "support/files.h"
+#include "test_files.h"
+
+namespace corv {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(Paths, DirectoryPartAndTrailingSeparator) {
+  EXPECT_EQ(DirectoryPart("C:\\a\\b.txt"), "C:\\a");
+  EXPECT_EQ(DirectoryPart("C:b.txt"), "C");
+  EXPECT_EQ(DirectoryPart("b.txt"), "");
+  EXPECT_EQ(DirectoryPart("/opt/corvanta/bin/CorvUpdater"), "/opt/corvanta/bin");
+  EXPECT_EQ(DirectoryPart("/CorvUpdater"), "");
+  EXPECT_EQ(WithTrailingSeparator("C:"), "C:");
+  EXPECT_EQ(WithTrailingSeparator("C:\\dir"), "C:\\dir/");
+  EXPECT_EQ(WithTrailingSeparator("/srv/"), "/srv/");
+  EXPECT_EQ(WithTrailingSeparator(""), "/");
+}
+
+TEST(TextHelpers, DigitsCaseFindNumbers) {
+  EXPECT_TRUE(AllDigits(""));
+  EXPECT_TRUE(AllDigits("0123"));
+  EXPECT_FALSE(AllDigits("12a"));
+  EXPECT_EQ(UpperCase("com7\xe9"), "COM7\xe9");
+  EXPECT_EQ(Find("abcabc", "ca"), 2);
+  EXPECT_EQ(Find("abc", "B"), -1);
+  EXPECT_EQ(Find("abc", "B", true), 1);
+  EXPECT_EQ(NumberText(42, 6), "000042");
+  EXPECT_EQ(NumberText(-5, 3), "-005");
+}
+
+TEST(FileOps, ExistsDeleteRenameMake) {
+  TempDir dir;
+  std::string err;
+  EXPECT_FALSE(FileExists("", &err));
+  EXPECT_EQ(err, "Invalid Filename");
+  EXPECT_FALSE(FileExists(dir / "none", &err));
+  EXPECT_EQ(err.rfind("Error: ", 0), 0u);
+  EXPECT_TRUE(FileExists(dir.path));  // folders count too
+
+  std::string f = dir / "ro.txt";
+  WriteFile(f, "x");
+  chmod(f.c_str(), S_IRUSR);
+  EXPECT_TRUE(DeleteFile(f, &err));
+  EXPECT_FALSE(FileExists(f));
+  EXPECT_FALSE(DeleteFile(f, &err));
+
+  EXPECT_TRUE(MakeDirectory(dir / "sub"));
+  EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
+  EXPECT_FALSE(MakeDirectory(dir / "a/b"));
+
+  int fd = CreateFile(dir / "sub/new");
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(WriteAll(fd, "data"));
+  CloseFile(fd);
+  EXPECT_TRUE(RenameFile(dir / "sub/new", dir / "moved"));
+  EXPECT_EQ(testing::ReadFile(dir / "moved"), "data");
+  EXPECT_EQ(CreateFile(dir / "no/such"), -1);
+}
+
+std::vector<std::string> Lines(const std::string& bytes) {
+  TempDir dir;
+  WriteFile(dir / "f", bytes);
+  int fd = open((dir / "f").c_str(), O_RDONLY);
+  FileSource in(fd);
+  std::vector<std::string> out;
+  for (std::string line; ReadLine(in, line);) out.push_back(line);
+  close(fd);
+  return out;
+}
+
+TEST(FileOps, LineReader) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Lines("a\r\nbb\r\n\r\nlast"), (V{"a", "bb", "", "last"}));
+  EXPECT_EQ(Lines("one\ntwo\nthree\n"), (V{"onetwothree"}));
+  EXPECT_EQ(Lines(""), V{});
+  std::string longLine(kMaxLineLength + 5, 'x');
+  V cut = Lines(longLine + "\r\nz");
+  ASSERT_EQ(cut.size(), 3u);
+  EXPECT_EQ(cut[0].size(), 32001u);
+  EXPECT_EQ(cut[1], "xxxxx");
+  EXPECT_EQ(cut[2], "z");
+}
+
+TEST(ChildProcess, SplittingRule) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitCommandLine("prog \"a b\" c   d"), (V{"prog", "\"a b\"", "c", "d"}));
+  EXPECT_EQ(SplitCommandLine("\"/opt/x y/CorvBoot\" COM3 -x -b19200 -u01 -y"),
+            (V{"\"/opt/x y/CorvBoot\"", "COM3", "-x", "-b19200", "-u01", "-y"}));
+  EXPECT_EQ(SplitCommandLine("  lead trail  "), (V{"lead", "trail"}));
+  EXPECT_EQ(SplitCommandLine("p \"open to end"), (V{"p", "\"open to end"}));
+  EXPECT_EQ(SplitCommandLine(""), V{});
+  std::string many = "p";
+  for (int i = 0; i < 30; ++i) many += " a" + std::to_string(i);
+  V bounded = SplitCommandLine(many);
+  EXPECT_EQ(bounded.size(), kMaxArguments);
+  EXPECT_EQ(bounded.back(), "a17");
+}
+
+TEST(ChildProcess, ExitStatuses) {
+  EXPECT_EQ(RunProgram("/bin/sh -c \"exit 0\""), 0);
+  EXPECT_EQ(RunProgram("/bin/sh -c \"exit 7\""), 7);
+  EXPECT_EQ(RunProgram("\"/bin/sh\" -c \"kill -9 $$\""), 128 + 9);
+  EXPECT_LT(RunProgram("/no/such/program -x"), 0);
+  EXPECT_LT(RunProgram(""), 0);
+  // The quoted argument reaches the child as one argument without its quotes.
+  EXPECT_EQ(RunProgram("/bin/sh -c \"case $0 in 'a b') exit 5;; esac\" \"a b\""), 5);
+}
+
+}  // namespace
+}  // namespace corv

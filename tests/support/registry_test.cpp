@@ -1,0 +1,86 @@
+// Registry values in the REGEDIT4 hive file.
+#include <gtest/gtest.h>
+
+#include "support/registry.h"
+#include "test_files.h"
+
+namespace corv {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr const char* kPort = "SOFTWARE\\Oxlerand\\Corvanta\\CommPort";
+
+TEST(Registry, ReadsStringsOnly) {
+  TempDir dir;
+  std::string hive = dir / "registry.reg";
+  EXPECT_EQ(RegGetString(hive, kPort), "");  // no hive at all
+  WriteFile(hive,
+            "REGEDIT4\r\n\r\n"
+            "[SOFTWARE\\Oxlerand\\Corvanta]\r\n"
+            "\"CommPort\"=dword:00000003\r\n"
+            "\"Quoted\"=\"say \\\"hi\\\" C:\\\\x\"\r\n"
+            "@=\"root of key\"\r\n"
+            "\r\n"
+            "[]\r\n"
+            "@=\"hive default\"\r\n");
+  EXPECT_EQ(RegGetString(hive, kPort), "");  // a number is not a string
+  EXPECT_EQ(RegGetString(hive, "software\\OXLERAND\\corvanta\\quoted"), "say \"hi\" C:\\x");
+  EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Oxlerand\\Corvanta\\"), "root of key");
+  EXPECT_EQ(RegGetString(hive, "CommPort"), "hive default");  // no backslash: the root's default
+  EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Other\\CommPort"), "");
+}
+
+TEST(Registry, WritesThroughWholeFile) {
+  TempDir dir;
+  std::string hive = dir / "registry.reg";
+  RegSetString(hive, kPort, "3");
+  EXPECT_EQ(ReadFile(hive), "REGEDIT4\r\n\r\n[SOFTWARE\\Oxlerand\\Corvanta]\r\n\"CommPort\"=\"3\"\r\n");
+  EXPECT_EQ(RegGetString(hive, kPort), "3");
+
+  RegSetString(hive, "SOFTWARE\\Oxlerand\\Corvanta\\Other", "a\"b");
+  RegSetString(hive, "SOFTWARE\\oxlerand\\corvanta\\commport", "12");  // the same value
+  RegSetString(hive, "SOFTWARE\\Else\\X", "y");
+  EXPECT_EQ(ReadFile(hive),
+            "REGEDIT4\r\n\r\n[SOFTWARE\\Oxlerand\\Corvanta]\r\n\"CommPort\"=\"12\"\r\n\"Other\"=\"a\\\"b\"\r\n"
+            "\r\n[SOFTWARE\\Else]\r\n\"X\"=\"y\"\r\n");
+
+  // An empty text deletes the value and keeps the key; deleting a missing one
+  // changes nothing.
+  RegSetString(hive, kPort, "");
+  EXPECT_EQ(RegGetString(hive, kPort), "");
+  EXPECT_NE(ReadFile(hive).find("[SOFTWARE\\Oxlerand\\Corvanta]\r\n\"Other\""), std::string::npos);
+  std::string before = ReadFile(hive);
+  RegSetString(hive, "SOFTWARE\\Nowhere\\X", "");
+  EXPECT_EQ(ReadFile(hive), before);
+
+  // Lines the writer does not know (comments, hex values over several lines,
+  // LF-only files) are kept.
+  WriteFile(hive, "REGEDIT4\n\n; note\n[SOFTWARE\\Oxlerand\\Corvanta]\n\"Bin\"=hex:01,02,\\\n  03\n\n");
+  RegSetString(hive, kPort, "4");
+  EXPECT_EQ(ReadFile(hive),
+            "REGEDIT4\n\n; note\n[SOFTWARE\\Oxlerand\\Corvanta]\n\"Bin\"=hex:01,02,\\\n  03\n\"CommPort\"=\"4\"\n\n");
+}
+
+TEST(Registry, RefusedWritesChangeNothing) {
+  TempDir dir;
+  RegSetString(dir / "missing/registry.reg", kPort, "3");  // the folder is never made
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+
+  // The machine folder comes from CORVANTAROOT.
+  std::string root = dir.path;
+  setenv("CORVANTAROOT", root.c_str(), 1);
+  RegSetMachineString(kPort, "7");
+  EXPECT_EQ(RegGetMachineString(kPort), "7");
+  EXPECT_EQ(RegGetString(dir / "registry.reg", kPort), "7");
+  unsetenv("CORVANTAROOT");
+  // No temporary files left behind.
+  int files = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path)) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+}  // namespace
+}  // namespace corv
