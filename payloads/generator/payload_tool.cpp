@@ -5,8 +5,6 @@
 //                                    real payloads) and fails on any mismatch
 // Exit status 0 when every file is sound, 1 otherwise, 2 on a usage error.
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,17 +17,22 @@ using corv::FileSpec;
 using corv::ImageSpec;
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  bytes.clear();
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  uint8_t buffer[65536];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+  bool sound = !std::ferror(f);
+  std::fclose(f);
+  return sound;
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool sound = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return std::fclose(f) == 0 && sound;
 }
 
 // Prints the problem, if any; true when there was none.
