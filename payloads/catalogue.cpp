@@ -90,7 +90,7 @@ const std::array<FontEntry, kFontCount>& FontTable() {
         CORV_BLOCK(font11), CORV_BLOCK(font12), CORV_BLOCK(font13), CORV_BLOCK(font14),
     };
     std::array<FontEntry, kFontCount> t{};
-    for (int i = 0; i < kFontCount; ++i) t[i] = FontEntry{blocks[i].data, blocks[i].length, static_cast<uint8_t>(kFontSpecs[i].fileNumber)};
+    for (int i = 0; i < kFontCount; ++i) t[i] = FontEntry{blocks[i].data, blocks[i].length, static_cast<uint8_t>(kFontLayouts[i].fileNumber)};
     return t;
   }();
   return table;

@@ -20,47 +20,47 @@ std::string Problem(std::string_view file, const char* what, unsigned long found
 
 }  // namespace
 
-std::string CheckImage(const ImageSpec& spec, const uint8_t* data, size_t size) {
+std::string CheckImage(const ImageLayout& entry, const uint8_t* data, size_t size) {
   ImageStream s(data, size);
   uint32_t start = s.ReadStartAddress();
   uint32_t total = s.ReadTotalLength();
-  if (s.Broken()) return Problem(spec.file, "stream too short for its header: size", size, spec.streamSize, false);
-  if (start != spec.startAddress) return Problem(spec.file, "start address", start, spec.startAddress, true);
-  if (total != spec.totalLength) return Problem(spec.file, "total length", total, spec.totalLength, false);
+  if (s.Broken()) return Problem(entry.file, "stream too short for its header: size", size, entry.streamSize, false);
+  if (start != entry.startAddress) return Problem(entry.file, "start address", start, entry.startAddress, true);
+  if (total != entry.totalLength) return Problem(entry.file, "total length", total, entry.totalLength, false);
 
-  const AddressRange oldFields = OldFieldsArea(spec.mcuType);
+  const AddressRange oldFields = OldFieldsArea(entry.mcuType);
   uint32_t count = 0;
   uint32_t dataBytes = 0;
   uint64_t nextFree = 0;  // first address above the previous record
   ImageRecord r;
   while (s.NextRecord(r)) {
-    if (count == 0 && r.address != spec.firstRecordAddress)
-      return Problem(spec.file, "first record address", r.address, spec.firstRecordAddress, true);
+    if (count == 0 && r.address != entry.firstRecordAddress)
+      return Problem(entry.file, "first record address", r.address, entry.firstRecordAddress, true);
     if (r.address % kRecordSpacing != 0)
-      return Problem(spec.file, "record not at a multiple of 128: address", r.address, r.address & ~(kRecordSpacing - 1), true);
+      return Problem(entry.file, "record not at a multiple of 128: address", r.address, r.address & ~(kRecordSpacing - 1), true);
     if (count > 0 && r.address < nextFree)
-      return Problem(spec.file, "record out of rising order: address", r.address, static_cast<unsigned long>(nextFree), true);
-    if (r.length == 0 || r.length > kMaxRecordLength || (spec.fullRecords && r.length != kMaxRecordLength))
-      return Problem(spec.file, "record length", r.length, kMaxRecordLength, false);
+      return Problem(entry.file, "record out of rising order: address", r.address, static_cast<unsigned long>(nextFree), true);
+    if (r.length == 0 || r.length > kMaxRecordLength || (entry.fullRecords && r.length != kMaxRecordLength))
+      return Problem(entry.file, "record length", r.length, kMaxRecordLength, false);
     uint64_t last = static_cast<uint64_t>(r.address) + r.length - 1;
     if (r.address <= oldFields.last && last >= oldFields.first)
-      return Problem(spec.file, "record covers the old-fields area: address", r.address, oldFields.first, true);
+      return Problem(entry.file, "record covers the old-fields area: address", r.address, oldFields.first, true);
     nextFree = last + 1;
     dataBytes += r.length;
     ++count;
   }
-  if (s.Broken()) return Problem(spec.file, "stream ends inside a record or without an end marker: size", size, spec.streamSize, false);
-  if (count != spec.recordCount) return Problem(spec.file, "record count", count, spec.recordCount, false);
-  if (dataBytes != spec.dataBytes) return Problem(spec.file, "data bytes", dataBytes, spec.dataBytes, false);
-  if (s.Position() != spec.streamSize) return Problem(spec.file, "end marker ends the stream at", s.Position(), spec.streamSize, false);
-  if (size != spec.streamSize) return Problem(spec.file, "file size", size, spec.streamSize, false);
+  if (s.Broken()) return Problem(entry.file, "stream ends inside a record or without an end marker: size", size, entry.streamSize, false);
+  if (count != entry.recordCount) return Problem(entry.file, "record count", count, entry.recordCount, false);
+  if (dataBytes != entry.dataBytes) return Problem(entry.file, "data bytes", dataBytes, entry.dataBytes, false);
+  if (s.Position() != entry.streamSize) return Problem(entry.file, "end marker ends the stream at", s.Position(), entry.streamSize, false);
+  if (size != entry.streamSize) return Problem(entry.file, "file size", size, entry.streamSize, false);
   return {};
 }
 
-std::string CheckFile(const FileSpec& spec, const uint8_t* data, size_t size) {
-  if (size != spec.length) return Problem(spec.file, "size", size, spec.length, false);
-  if (size < spec.beginning.size() || std::memcmp(data, spec.beginning.data(), spec.beginning.size()) != 0)
-    return std::string(spec.file) + ": does not begin with the catalogue's " + std::to_string(spec.beginning.size()) + " header bytes";
+std::string CheckFile(const FileLayout& entry, const uint8_t* data, size_t size) {
+  if (size != entry.length) return Problem(entry.file, "size", size, entry.length, false);
+  if (size < entry.beginning.size() || std::memcmp(data, entry.beginning.data(), entry.beginning.size()) != 0)
+    return std::string(entry.file) + ": does not begin with the catalogue's " + std::to_string(entry.beginning.size()) + " header bytes";
   return {};
 }
 

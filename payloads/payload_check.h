@@ -13,8 +13,8 @@ namespace corv {
 
 // Empty when the stream meets the entry; otherwise the first problem found, as
 // one line naming the file.
-std::string CheckImage(const ImageSpec& spec, const uint8_t* data, size_t size);
-std::string CheckFile(const FileSpec& spec, const uint8_t* data, size_t size);
+std::string CheckImage(const ImageLayout& entry, const uint8_t* data, size_t size);
+std::string CheckFile(const FileLayout& entry, const uint8_t* data, size_t size);
 
 // CRC-32 over the data bytes of every record in stored order (record headers
 // excluded), which is what a unit computes after a flash pass of the image.

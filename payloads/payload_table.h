@@ -11,7 +11,7 @@
 
 namespace corv {
 
-struct ImageSpec {
+struct ImageLayout {
   ImageName name;
   std::string_view file;
   uint32_t startAddress;
@@ -28,7 +28,7 @@ struct ImageSpec {
 inline constexpr uint32_t kRecordSpacing = 128;
 inline constexpr uint32_t kMaxRecordLength = 128;
 
-inline constexpr std::array<ImageSpec, kImageCount> kImageSpecs = {{
+inline constexpr std::array<ImageLayout, kImageCount> kImageLayouts = {{
     {ImageName::ProgrammerA, "programmer_a.img", 0x00FFD088, 5856, 46, 0x00FFD080, 5856, 6144, false, 2, 0},
     {ImageName::ProgrammerB, "programmer_b.img", 0x00FFD088, 5856, 46, 0x00FFD080, 5856, 6144, false, 2, 0},
     {ImageName::ProgrammerC, "programmer_c.img", 0x40000200, 20056, 158, 0x40000000, 20056, 21016, false, 3, 0},
@@ -54,7 +54,7 @@ constexpr AddressRange OldFieldsArea(int mcuType) {
   return mcuType <= 2 ? AddressRange{512, 639} : AddressRange{768, 1023};
 }
 
-struct FileSpec {
+struct FileLayout {
   std::string_view file;
   uint32_t length;
   std::string_view beginning;  // the bytes the file must start with
@@ -65,10 +65,10 @@ inline constexpr std::string_view kStringsHeaderBytes{"\x00\x00\xFA\xD4\x00\x00\
 inline constexpr std::string_view kImagesBeginning{"IM\x0C\x10", 4};
 inline constexpr std::string_view kFontBeginning{"FO$", 3};
 
-inline constexpr FileSpec kStringsFileSpec{"strings.bin", kStringsFileSize, kStringsHeaderBytes, -1};
-inline constexpr FileSpec kImagesFileSpec{"images.bin", 540012, kImagesBeginning, kImagesFileNumber};
+inline constexpr FileLayout kStringsFileLayout{"strings.bin", kStringsFileSize, kStringsHeaderBytes, -1};
+inline constexpr FileLayout kImagesFileLayout{"images.bin", 540012, kImagesBeginning, kImagesFileNumber};
 
-inline constexpr std::array<FileSpec, kFontCount> kFontSpecs = {{
+inline constexpr std::array<FileLayout, kFontCount> kFontLayouts = {{
     {"font01.bin", 1204, kFontBeginning, 80},
     {"font02.bin", 380, kFontBeginning, 81},
     {"font03.bin", 543, kFontBeginning, 82},

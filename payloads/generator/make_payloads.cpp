@@ -86,17 +86,17 @@ std::array<uint8_t, 4> CrcForcingBytes(uint32_t crcBefore, uint32_t target) {
   return {static_cast<uint8_t>(in), static_cast<uint8_t>(in >> 8), static_cast<uint8_t>(in >> 16), static_cast<uint8_t>(in >> 24)};
 }
 
-std::vector<uint8_t> MakeImage(const ImageSpec& spec) {
-  Random random(SeedOf(spec.file));
+std::vector<uint8_t> MakeImage(const ImageLayout& entry) {
+  Random random(SeedOf(entry.file));
   std::vector<uint8_t> out;
-  out.reserve(spec.streamSize);
-  Put32(out, spec.startAddress);
-  Put32(out, spec.totalLength);
+  out.reserve(entry.streamSize);
+  Put32(out, entry.startAddress);
+  Put32(out, entry.totalLength);
 
   // Data bytes in stored order, as a unit sums them after a flash pass.
   uint32_t crc = 0;
   uint32_t crcBeforeTail = 0;
-  for (const Run& run : RunsOf(spec.name)) {
+  for (const Run& run : RunsOf(entry.name)) {
     for (uint32_t i = 0; i < run.count; ++i) {
       uint16_t length = i + 1 == run.count ? run.lastLength : static_cast<uint16_t>(kMaxRecordLength);
       Put32(out, run.address + i * kRecordSpacing);
@@ -108,26 +108,26 @@ std::vector<uint8_t> MakeImage(const ImageSpec& spec) {
       crc = Crc32(out.data() + first, length, crc);
     }
   }
-  if (spec.crc != 0) {
+  if (entry.crc != 0) {
     // Only data bytes change: the tail is the last four bytes pushed, inside the
     // last record's data (a full record), never its address or length.
-    std::array<uint8_t, 4> force = CrcForcingBytes(crcBeforeTail, spec.crc);
+    std::array<uint8_t, 4> force = CrcForcingBytes(crcBeforeTail, entry.crc);
     std::copy(force.begin(), force.end(), out.end() - 4);
   }
   Put32(out, kImageEndMarker);
   return out;
 }
 
-std::vector<uint8_t> MakeFile(const FileSpec& spec, bool textBody) {
-  Random random(SeedOf(spec.file));
-  std::vector<uint8_t> out(spec.beginning.begin(), spec.beginning.end());
-  out.reserve(spec.length);
+std::vector<uint8_t> MakeFile(const FileLayout& entry, bool textBody) {
+  Random random(SeedOf(entry.file));
+  std::vector<uint8_t> out(entry.beginning.begin(), entry.beginning.end());
+  out.reserve(entry.length);
   if (!textBody) {
-    while (out.size() < spec.length) out.push_back(random.Byte());
+    while (out.size() < entry.length) out.push_back(random.Byte());
     return out;
   }
   // Texts of words of lower-case letters, each ended by a zero byte.
-  while (out.size() < spec.length) {
+  while (out.size() < entry.length) {
     uint64_t r = random.Next();
     if (r % 11 == 0) out.push_back(0);
     else if (r % 5 == 0) out.push_back(' ');

@@ -10,9 +10,9 @@
 
 namespace corv {
 
-std::vector<uint8_t> MakeImage(const ImageSpec& spec);
+std::vector<uint8_t> MakeImage(const ImageLayout& entry);
 // Text body for the strings file, pseudo-random bytes for the others.
-std::vector<uint8_t> MakeFile(const FileSpec& spec, bool textBody);
+std::vector<uint8_t> MakeFile(const FileLayout& entry, bool textBody);
 
 // The four bytes that, appended to data whose CRC-32 is `crcBefore`, make the
 // CRC-32 of the whole equal `target`.

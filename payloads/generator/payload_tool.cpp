@@ -13,8 +13,8 @@
 
 namespace {
 
-using corv::FileSpec;
-using corv::ImageSpec;
+using corv::FileLayout;
+using corv::ImageLayout;
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
   bytes.clear();
@@ -52,20 +52,20 @@ int Generate(const std::string& folder) {
       sound = false;
     }
   };
-  for (const ImageSpec& spec : corv::kImageSpecs) {
-    std::vector<uint8_t> bytes = corv::MakeImage(spec);
-    std::string problem = corv::CheckImage(spec, bytes.data(), bytes.size());
+  for (const ImageLayout& entry : corv::kImageLayouts) {
+    std::vector<uint8_t> bytes = corv::MakeImage(entry);
+    std::string problem = corv::CheckImage(entry, bytes.data(), bytes.size());
     uint32_t crc = corv::ImageDataCrc(bytes.data(), bytes.size());
-    if (problem.empty() && spec.crc != 0 && crc != spec.crc) problem = std::string(spec.file) + ": CRC-32 not forced";
-    put(spec.file, bytes, problem);
+    if (problem.empty() && entry.crc != 0 && crc != entry.crc) problem = std::string(entry.file) + ": CRC-32 not forced";
+    put(entry.file, bytes, problem);
   }
-  auto file = [&](const FileSpec& spec, bool text) {
-    std::vector<uint8_t> bytes = corv::MakeFile(spec, text);
-    put(spec.file, bytes, corv::CheckFile(spec, bytes.data(), bytes.size()));
+  auto file = [&](const FileLayout& entry, bool text) {
+    std::vector<uint8_t> bytes = corv::MakeFile(entry, text);
+    put(entry.file, bytes, corv::CheckFile(entry, bytes.data(), bytes.size()));
   };
-  file(corv::kStringsFileSpec, true);
-  file(corv::kImagesFileSpec, false);
-  for (const FileSpec& spec : corv::kFontSpecs) file(spec, false);
+  file(corv::kStringsFileLayout, true);
+  file(corv::kImagesFileLayout, false);
+  for (const FileLayout& entry : corv::kFontLayouts) file(entry, false);
   return sound ? 0 : 1;
 }
 
@@ -77,14 +77,14 @@ int Check(const std::string& folder) {
     sound = Report(folder, std::string(file) + ": missing or unreadable") && sound;
     return false;
   };
-  for (const ImageSpec& spec : corv::kImageSpecs)
-    if (load(spec.file)) sound = Report(folder, corv::CheckImage(spec, bytes.data(), bytes.size())) && sound;
-  auto file = [&](const FileSpec& spec) {
-    if (load(spec.file)) sound = Report(folder, corv::CheckFile(spec, bytes.data(), bytes.size())) && sound;
+  for (const ImageLayout& entry : corv::kImageLayouts)
+    if (load(entry.file)) sound = Report(folder, corv::CheckImage(entry, bytes.data(), bytes.size())) && sound;
+  auto file = [&](const FileLayout& entry) {
+    if (load(entry.file)) sound = Report(folder, corv::CheckFile(entry, bytes.data(), bytes.size())) && sound;
   };
-  file(corv::kStringsFileSpec);
-  file(corv::kImagesFileSpec);
-  for (const FileSpec& spec : corv::kFontSpecs) file(spec);
+  file(corv::kStringsFileLayout);
+  file(corv::kImagesFileLayout);
+  for (const FileLayout& entry : corv::kFontLayouts) file(entry);
   if (!sound) std::fprintf(stderr, "payload check: %s does not match the payload catalogue; refusing to embed it\n", folder.c_str());
   return sound ? 0 : 1;
 }

@@ -108,10 +108,10 @@ TEST(ImageCrc, StandardValuesAndPieces) {
   }
 }
 
-const ImageSpec& SpecOf(ImageName name) {
-  for (const ImageSpec& s : kImageSpecs)
+const ImageLayout& LayoutOf(ImageName name) {
+  for (const ImageLayout& s : kImageLayouts)
     if (s.name == name) return s;
-  throw std::logic_error("no spec");
+  throw std::logic_error("no entry");
 }
 
 Bytes Copy(ImageName name) {
@@ -120,7 +120,7 @@ Bytes Copy(ImageName name) {
 }
 
 TEST(PayloadCheck, RefusesWhatDoesNotFitTheCatalogue) {
-  const ImageSpec& bl2 = SpecOf(ImageName::BootLoaderMcu2);
+  const ImageLayout& bl2 = LayoutOf(ImageName::BootLoaderMcu2);
   Bytes good = Copy(ImageName::BootLoaderMcu2);
   EXPECT_EQ(CheckImage(bl2, good.data(), good.size()), "");
 
@@ -165,7 +165,7 @@ TEST(PayloadCheck, RefusesWhatDoesNotFitTheCatalogue) {
   refused(b, "record count");
 
   // A programmer's records may be short, but not empty or over 128.
-  const ImageSpec& pa = SpecOf(ImageName::ProgrammerA);
+  const ImageLayout& pa = LayoutOf(ImageName::ProgrammerA);
   Bytes prog = Copy(ImageName::ProgrammerA);
   EXPECT_EQ(CheckImage(pa, prog.data(), prog.size()), "");
   prog[8 + 4] = 0;
@@ -174,18 +174,18 @@ TEST(PayloadCheck, RefusesWhatDoesNotFitTheCatalogue) {
 
   ByteBlock s = StringsFile();
   Bytes strings(s.data, s.data + s.length);
-  EXPECT_EQ(CheckFile(kStringsFileSpec, strings.data(), strings.size()), "");
+  EXPECT_EQ(CheckFile(kStringsFileLayout, strings.data(), strings.size()), "");
   strings[11] ^= 1;
-  EXPECT_NE(CheckFile(kStringsFileSpec, strings.data(), strings.size()).find("header"), std::string::npos);
+  EXPECT_NE(CheckFile(kStringsFileLayout, strings.data(), strings.size()).find("header"), std::string::npos);
   strings[11] ^= 1;
   strings.pop_back();
-  EXPECT_NE(CheckFile(kStringsFileSpec, strings.data(), strings.size()).find("size 64211"), std::string::npos);
+  EXPECT_NE(CheckFile(kStringsFileLayout, strings.data(), strings.size()).find("size 64211"), std::string::npos);
   const FontEntry& f2 = FontTable()[1];
   Bytes font(f2.data, f2.data + f2.length);
-  EXPECT_EQ(CheckFile(kFontSpecs[1], font.data(), font.size()), "");
-  EXPECT_NE(CheckFile(kFontSpecs[0], font.data(), font.size()), "");  // font 1's length differs
+  EXPECT_EQ(CheckFile(kFontLayouts[1], font.data(), font.size()), "");
+  EXPECT_NE(CheckFile(kFontLayouts[0], font.data(), font.size()), "");  // font 1's length differs
   font[2] = '#';
-  EXPECT_NE(CheckFile(kFontSpecs[1], font.data(), font.size()), "");
+  EXPECT_NE(CheckFile(kFontLayouts[1], font.data(), font.size()), "");
 }
 
 // Runs the build's payload tool; its exit status and what it printed.
@@ -214,9 +214,9 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   ASSERT_EQ(RunTool("generate " + dir.string(), output), 0) << output;
   if (StandInPayloads()) {
     // A fresh run gives the very bytes this build embedded.
-    for (const ImageSpec& spec : kImageSpecs) {
-      ByteBlock b = ImageBlock(spec.name);
-      EXPECT_EQ(ReadAll(dir / spec.file), Bytes(b.data, b.data + b.length)) << spec.file;
+    for (const ImageLayout& entry : kImageLayouts) {
+      ByteBlock b = ImageBlock(entry.name);
+      EXPECT_EQ(ReadAll(dir / entry.file), Bytes(b.data, b.data + b.length)) << entry.file;
     }
     ByteBlock i = ImagesFile();
     EXPECT_EQ(ReadAll(dir / "images.bin"), Bytes(i.data, i.data + i.length));
