@@ -50,7 +50,8 @@ class SerialPort {
   virtual int CtsOn() = 0;
 };
 
-// Opens numbered COM ports and carries the error hook.
+// Opens numbered COM ports and carries the error hook. The ports it opens use
+// its hook, so they must not outlive it.
 class PortDriver {
  public:
   using ErrorHook = std::function<void(std::string_view)>;
@@ -65,6 +66,8 @@ class PortDriver {
   void Report(std::string_view text) const {
     if (hook_) hook_(text);
   }
+  // For the port objects, which report through the same slot.
+  const ErrorHook& Hook() const { return hook_; }
 
  private:
   ErrorHook hook_;

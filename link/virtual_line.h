@@ -6,7 +6,7 @@
 // garbage to it; the far end drives CTS; faults can be injected either way.
 #pragma once
 #include <cstdint>
-#include <deque>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <vector>
@@ -26,6 +26,10 @@ class LineEnd {
   // `atUs`). Called in time order, lazily: before the program can observe
   // anything later than `atUs`.
   virtual void OnByte(VirtualLine& line, uint64_t atUs, uint8_t byte) = 0;
+  // Called with the arrival time of each byte just before it is judged against
+  // the far end's rate: a far end whose line changes with time alone (a unit
+  // starting its software after a start-up window) sets it here.
+  virtual void Settle(VirtualLine& /*line*/, uint64_t /*atUs*/) {}
 };
 
 // Fault injection on one direction of the line.
@@ -56,8 +60,11 @@ class VirtualLine {
   // `atUs` and after whatever the far end is still sending.
   void FarSend(uint64_t atUs, const uint8_t* data, size_t n);
   // When the far end's transmitter will be idle.
-  uint64_t FarIdleAt() const { return farTxFreeAt_; }
-  void SetCts(bool on) { cts_ = on; }
+  uint64_t FarIdleAt() const { return (farTxFreeNs_ + 999) / 1000; }
+  // CTS as the far end drives it, from the moment of the event being handled
+  // (inside OnByte) or from now; SetCtsAt schedules a change.
+  void SetCts(bool on);
+  void SetCtsAt(uint64_t atUs, bool on);
   // The program's line as the far end could measure it.
   bool HostOpen() const { return hostOpen_; }
   int32_t HostBaud() const { return host_.baud; }
@@ -79,36 +86,107 @@ class VirtualLine {
   int HostReceive(uint8_t* buf, uint16_t count);
   int HostTransmit(const uint8_t* data, uint16_t count);
   int HostCts();
+  // Fetches and clears the line errors the program's side has seen (bytes
+  // received at a rate or parity other than the sender's count as framing errors).
+  LineErrors FetchHostErrors();
+  // When set, the size of every write call the program's side makes is appended.
+  std::vector<uint16_t>* writeLog = nullptr;
 
   // Wire time of one byte in microseconds at a rate and parity.
   static uint64_t ByteTimeUs(int32_t baud, bool parity);
+  // The same in nanoseconds, the line's own resolution.
+  static uint64_t ByteTimeNs(int32_t baud, bool parity);
+  static constexpr size_t kTxBufferSize = 4096;
 
   // Counters for tests and benchmarks.
   uint64_t BytesToFar() const { return sentToFar_; }
   uint64_t BytesToHost() const { return sentToHost_; }
 
  private:
-  struct InFlight {
-    uint64_t arriveUs;
+  // A first-in first-out queue that keeps its storage (no allocation per byte).
+  template <class T>
+  class Fifo {
+   public:
+    bool empty() const { return head_ == items_.size(); }
+    size_t size() const { return items_.size() - head_; }
+    T& front() { return items_[head_]; }
+    const T& front() const { return items_[head_]; }
+    T& operator[](size_t i) { return items_[head_ + i]; }
+    T& back() { return items_.back(); }
+    void push_back(const T& v) {
+      if (head_ > 0 && head_ == items_.size()) clear();
+      if (head_ >= 4096 && head_ * 2 >= items_.size()) {
+        items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+      }
+      items_.push_back(v);
+    }
+    void pop_front() {
+      if (++head_ == items_.size()) clear();
+    }
+    void pop_back() {
+      items_.pop_back();
+      if (head_ == items_.size()) clear();
+    }
+    void clear() {
+      items_.clear();
+      head_ = 0;
+    }
+
+   private:
+    std::vector<T> items_;
+    size_t head_ = 0;
+  };
+  struct Pending {  // in the program's transmit buffer
+    uint64_t readyNs;
     uint8_t byte;
   };
-  void RunUntil(uint64_t us);
-  uint8_t Damage(LineFaults& f, uint64_t index, uint8_t byte, bool& drop, bool& stray, uint8_t& strayByte);
+  struct InFlight {  // on the wire towards the program
+    uint64_t arriveNs;
+    int32_t baud;  // the sender's line, to judge it against the receiver's
+    uint8_t byte;
+    bool parity;
+  };
+  struct CtsChange {
+    uint64_t atNs;
+    bool on;
+  };
+  static constexpr uint64_t kNever = ~uint64_t{0};
+
+  uint64_t NowNs() const { return clock_.NowUs() * 1000; }
+  uint64_t EventNs() const { return inEvent_ ? eventNs_ : NowNs(); }
+  // Delivers every program byte that has fully arrived by `ns` to the far end.
+  void RunUntil(uint64_t ns);
+  // When the first byte of the transmit buffer will have fully arrived (kNever
+  // while CTS flow holds it and no CTS change is known).
+  uint64_t FrontArrival() const;
+  uint64_t CtsReadyAt(uint64_t ns) const;
+  bool CtsAt(uint64_t ns) const;
+  void Deliver(uint64_t ns, uint8_t byte);
+  void Queue(uint64_t& atNs, uint8_t byte, uint64_t byteNs);
+  // Applies drop / corrupt / insert to byte `index`; false when it vanishes.
+  static bool Damage(const LineFaults& f, uint64_t index, uint8_t& byte, bool& stray, uint8_t& strayByte);
+  uint8_t Garble(uint8_t byte, int32_t baud, bool parity) const;
+  void PurgeInput(uint64_t nowNs);
 
   VirtualClock& clock_;
   LineEnd* end_ = nullptr;
   LineSettings host_{};
   bool hostOpen_ = false;
   int16_t readTimeoutMs_ = 0;
+  uint64_t hostByteNs_ = 0;
   int32_t farBaud_ = 19200;
   bool farParity_ = false;
-  bool cts_ = false;
-  uint64_t hostTxFreeAt_ = 0;
-  uint64_t farTxFreeAt_ = 0;
-  std::deque<InFlight> toFarQueue_;
-  std::deque<InFlight> toHostQueue_;
+  uint64_t hostWireFreeNs_ = 0;  // the program's transmitter is idle from here
+  uint64_t farTxFreeNs_ = 0;     // the far end's transmitter is idle from here
+  bool inEvent_ = false;
+  uint64_t eventNs_ = 0;
+  bool running_ = false;
+  std::vector<CtsChange> cts_;  // in time order; off before the first
+  Fifo<Pending> txBuffer_;
+  Fifo<InFlight> toHostQueue_;
+  LineErrors hostErrors_{};
   uint64_t sentToFar_ = 0, sentToHost_ = 0;
-  uint64_t rngFar_ = 0, rngHost_ = 0;
 };
 
 // Ports COM<n> backed by virtual lines; a port without a line is not present.
@@ -123,8 +201,10 @@ class VirtualPortDriver : public PortDriver {
   void RefuseRate(int16_t port, int32_t baud);
   std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
                                    OpenResult& result) override;
+  bool Refuses(int16_t port, int32_t baud) const;
 
  private:
+  class Port;
   VirtualClock& clock_;
   std::map<int16_t, std::unique_ptr<VirtualLine>> lines_;
   std::map<int16_t, bool> busy_;
