@@ -1,0 +1,231 @@
+// The boot loader's and flash programmer's commands other than the block
+// transfers: the rate step-up, the CTS wait, running a RAM program, the resets
+// and the commands kept for the programmer's other uses.
+#include "flash/boot_commands.h"
+
+#include <string>
+
+#include "flash/exchange.h"
+#include "flash/unit_tables.h"
+#include "link/commands.h"
+
+namespace corv {
+
+namespace {
+
+constexpr int kAttempts = 20;
+constexpr int kRateTries = 200;
+constexpr uint32_t kCtsWaitMs = 1000;
+constexpr uint32_t kCtsPollMs = 10;
+
+void Reopen(Link& link, int32_t baud, bool even, int16_t timeoutMs) {
+  if (!link.ReopenPort(baud, even, timeoutMs)) Fatal(link.ctx, "Unable to change baudrate");
+}
+
+// The table index of the programming rate (-r), with its messages.
+int ProgrammingRateIndex(Context& ctx, uint8_t mcuType) {
+  int32_t rate = ctx.settings.programmingRate;
+  if (rate == 0) return kDefaultRateIndex;
+  // The programmers of MCU type 2 cannot go faster.
+  if (mcuType == 2 && rate > 115200) rate = 115200;
+  if (rate > 115200) ctx.Notice() << "Using high speed baud rate = " << Dec{rate} << "\r\n";
+  ctx.Detail() << "Programmer baud rate " << Dec{rate} << " specified\r\n";
+  for (int i = 1; i <= 9; ++i) {
+    if (kProgrammingRates[i] == rate) return i;
+  }
+  OutStream& n = ctx.Notice();
+  n << "Unknown baudrate: " << Dec{rate} << "\r\n";
+  n << "Available baudrates are:";
+  for (int i = 1; i <= 9; ++i) n << " " << Dec{kProgrammingRates[i]};
+  n << "\r\n";
+  n << "Using " << Dec{115200} << "\r\n";
+  return kDefaultRateIndex;
+}
+
+bool SetBaudRate(Link& link, int index) {
+  Packet& p = link.packet;
+  const cmd::Command& c = cmd::kSetBaudRate;
+  p.BeginCommand(link.bootAddress, c.code);
+  p.Append8(static_cast<uint8_t>(index));
+  p.SendPacket(link.Port(), c.RequestLength());
+  p.ReceiveReply(link.Port(), c.ReplyLength());
+  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
+  return p.CheckReply(link.Port()) && header;
+}
+
+}  // namespace
+
+bool StepUpBaudRate(Link& link, UnitInfo& info) {
+  Context& ctx = link.ctx;
+  const int32_t startBaud = ctx.settings.baudRate;
+  const bool startEven = ctx.settings.paritySetting != 0;
+  int index = ProgrammingRateIndex(ctx, info.mcuType);
+
+  ctx.Detail() << "Stepping up baud rate to " << Dec{kProgrammingRates[index]} << "\r\n";
+  if (!link.ReopenPort(kProgrammingRates[index], false, Link::normalTimeoutMs)) {
+    ctx.Notice() << "COM" << Dec{ctx.settings.portNumber} << " does not suppport " << Dec{kProgrammingRates[index]}
+                 << ", falling back to standard speed: baud rate = 115200\r\n";
+    index = kDefaultRateIndex;
+  }
+  const int32_t rate = kProgrammingRates[index];
+  for (int t = 0; t < kRateTries; ++t) {
+    // The unit may still listen at the old rate, or already at the new one, or
+    // (a restarted programmer) at its own start rate.
+    switch (t % 4) {
+      case 0:
+        Reopen(link, startBaud, startEven, Link::normalTimeoutMs);
+        break;
+      case 1:
+        Reopen(link, rate, false, Link::normalTimeoutMs);
+        break;
+      case 2:
+        Reopen(link, 115200, false, Link::normalTimeoutMs);
+        break;
+      default:
+        Reopen(link, 9600, false, Link::normalTimeoutMs);
+        break;
+    }
+    if (SetBaudRate(link, index)) {
+      ctx.Detail() << "OK - baud rate set\r\n";
+      Reopen(link, rate, false, Link::longTimeoutMs);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WaitForCts(Link& link, UnitInfo& info) {
+  Context& ctx = link.ctx;
+  const uint32_t start = ctx.clock.TickMs();
+  bool cts = false;
+  for (;;) {
+    SerialPort* port = link.Port();
+    if (port && port->CtsOn()) {
+      cts = true;
+      break;
+    }
+    if (ctx.clock.TickMs() - start >= kCtsWaitMs) break;
+    ctx.clock.SleepMs(kCtsPollMs);
+  }
+  if (!cts) {
+    ctx.Notice() << "-- no CTS signal received from unit, overlapped mode turned off\r\n";
+    info.overlapped = false;
+    info.overlappedLatchedOff = true;
+    return false;
+  }
+  ctx.Notice() << "Using overlapped (duplex) comms\r\n";
+  ctx.Detail() << "Hardware handshaking enabled\r\n";
+  link.hardwareHandshaking = true;
+  Reopen(link, ctx.settings.baudRate, ctx.settings.paritySetting != 0, Link::longTimeoutMs);
+  return true;
+}
+
+bool RunRamProgram(Link& link, uint32_t entry) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Transferring to RAM program at $" << Hex{entry, 8} << "\r\n";
+  Packet& p = link.packet;
+  const cmd::Command& c = cmd::kRunRamProgram;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    p.BeginCommand(link.bootAddress, c.code);
+    p.Append32(entry);
+    p.SendPacket(link.Port(), c.RequestLength());
+    p.ReceiveReply(link.Port(), c.ReplyLength());
+    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
+    if (p.CheckReply(link.Port()) && header) {
+      ctx.Detail() << "OK - transferred to RAM program\r\n";
+      ctx.clock.SleepMs(100);
+      return true;
+    }
+    FailedAttempt(ctx);
+  }
+  return false;
+}
+
+bool ResetUnit(Link& link, UnitInfo& info) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Sending reset command to unit\r\n";
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!BareExchange(link, link.bootAddress, cmd::kResetUnit)) continue;
+    ctx.Detail() << "OK - reset command sent\r\n";
+    link.softwareMode = modeUnknown;
+    if (info.overlapped) {
+      ctx.Detail() << "Hardware handshaking disabled\r\n";
+      link.hardwareHandshaking = false;
+      Reopen(link, ctx.settings.baudRate, ctx.settings.paritySetting != 0, Link::longTimeoutMs);
+    }
+    return true;
+  }
+  return false;
+}
+
+bool ResetProgrammer(Link& link, UnitInfo& info) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Sending reset programmer command to unit\r\n";
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!BareExchange(link, link.bootAddress, cmd::kResetProgrammer)) continue;
+    ctx.Detail() << "OK - reset programmer command sent\r\n";
+    // The restarted programmer listens at its start rate again.
+    if (FastProgrammerMcu(info.mcuType) && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
+    return true;
+  }
+  return false;
+}
+
+uint16_t GetBufferSize(Link& link, const UnitInfo& info) {
+  constexpr uint16_t kDefault = 128;
+  if (info.mcuType == 1 || info.mcuType == 2) return kDefault;
+  if (link.softwareMode == modeCorvantaBootLoader && info.bootRelease <= 9) return kDefault;
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Sending get buffer size command to unit\r\n";
+  Packet& p = link.packet;
+  const cmd::Command& c = cmd::kGetBufferSize;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    p.BeginCommand(link.bootAddress, c.code);
+    p.SendPacket(link.Port(), c.RequestLength());
+    p.ReceiveReply(link.Port(), c.ReplyLength());
+    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
+    const auto size = static_cast<uint16_t>(p.ReadField(2));
+    if (p.CheckReply(link.Port()) && header) {
+      ctx.Detail() << "OK - got buffer size: " << Dec{size} << "\r\n";
+      return size;
+    }
+  }
+  return kDefault;
+}
+
+bool ClearChip(Link& link, const UnitInfo& info) {
+  Context& ctx = link.ctx;
+  if (!FastProgrammerMcu(info.mcuType)) {
+    ctx.Notice() << "Only supported on LPC chips\r\n";
+    return false;
+  }
+  ctx.Detail() << "Sending clear chip command to unit\r\n";
+  Packet& p = link.packet;
+  const cmd::Command& c = cmd::kClearChip;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    p.BeginCommand(link.bootAddress, c.code);
+    p.AppendText("erase");
+    p.SendPacket(link.Port(), c.RequestLength());
+    p.ReceiveReply(link.Port(), c.ReplyLength());
+    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
+    if (p.CheckReply(link.Port()) && header) {
+      ctx.Detail() << "OK - clear chip command sent\r\n";
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ExternalMemoryStart(Link& link) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Sending external memory start command to unit\r\n";
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (BareExchange(link, link.bootAddress, cmd::kExternalMemoryStart)) {
+      ctx.Detail() << "OK - command sent\r\n";
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace corv
