@@ -1,0 +1,245 @@
+// The termios port: exclusive open with the three failed-open outcomes, reads
+// with a total time-out and writes with the per-byte write time-out, both
+// waiting in poll on a non-blocking descriptor; line errors from the deltas of
+// the device's error counters.
+#include "link/port_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "link/port_base.h"
+#include "link/posix_tty.h"
+#include "support/abort_record.h"
+
+namespace corv {
+namespace {
+
+int64_t MonotonicMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+std::string SystemText(int err) { return std::string("Error: ") + std::strerror(err); }
+
+// Waits for `events` until `deadlineMs`: 1 ready, 0 time passed, -1 failure
+// (errno set; a hang-up counts as EIO).
+int WaitFor(int fd, short events, int64_t deadlineMs) {
+  for (;;) {
+    const int64_t left = deadlineMs - MonotonicMs();
+    if (left <= 0) return 0;
+    pollfd p{fd, events, 0};
+    const int r = poll(&p, 1, static_cast<int>(left > 60000 ? 60000 : left));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) continue;  // re-check the deadline
+    if (p.revents & events) return 1;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      errno = EIO;
+      return -1;
+    }
+  }
+}
+
+void CloseDevice(int fd, bool exclusive) {
+  if (exclusive) posix_tty::SetExclusive(fd, false);  // outlives close on a pty
+  close(fd);
+}
+
+}  // namespace
+
+class PosixPortDriver::Port : public PortBase {
+ public:
+  Port(const PortDriver::ErrorHook& hook, int fd, int32_t baud, int16_t readTimeoutMs)
+      : PortBase(hook), fd_(fd), baud_(baud), timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs) {
+    posix_tty::ReadErrorCounts(fd_, counts_);
+    TheAbortRecord().portFd = fd_;
+  }
+  ~Port() override {
+    Purge();
+    TheAbortRecord().portFd = -1;
+    CloseDevice(fd_, true);
+  }
+
+  int SetLine(const LineSettings& line) override {
+    Purge();
+    const int err = posix_tty::ApplyLine(fd_, line);
+    if (err) {
+      error_ = err;
+      ReportSystemError();
+      return -1;
+    }
+    baud_ = line.baud;
+    return 1;
+  }
+
+  int CtsOn() override {
+    bool on = false;
+    const int err = posix_tty::ReadCts(fd_, on);
+    if (err) {
+      error_ = err;
+      ReportSystemError();
+      return 0;
+    }
+    return on ? 1 : 0;
+  }
+
+ protected:
+  int ReadOnce(uint8_t* buf, uint16_t count) override {
+    const int64_t deadline = MonotonicMs() + timeoutMs_;
+    int n = 0;
+    while (n < count) {
+      const ssize_t r = read(fd_, buf + n, static_cast<size_t>(count - n));
+      if (r > 0) {
+        n += static_cast<int>(r);
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno != EAGAIN) return Failed(errno, n);
+      if (timeoutMs_ == 0) break;  // only what is buffered
+      const int w = WaitFor(fd_, POLLIN, deadline);
+      if (w == 0) break;
+      if (w < 0) return Failed(errno, n);
+    }
+    return n;
+  }
+
+  int WriteOnce(const uint8_t* data, uint16_t count) override {
+    const int64_t perByte = 10000 / (baud_ > 0 ? baud_ : 1) + 1;
+    const int64_t deadline = MonotonicMs() + perByte * count + 1000;
+    int n = 0;
+    while (n < count) {
+      const ssize_t r = write(fd_, data + n, static_cast<size_t>(count - n));
+      if (r > 0) {
+        n += static_cast<int>(r);
+        continue;
+      }
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && errno != EAGAIN) return Failed(errno, n);
+      const int w = WaitFor(fd_, POLLOUT, deadline);
+      if (w == 0) break;  // the write time-out: a short count
+      if (w < 0) return Failed(errno, n);
+    }
+    return n;
+  }
+
+  bool DiscardPending() override {
+    const int err = posix_tty::Flush(fd_);
+    if (err) error_ = err;
+    return err == 0;
+  }
+
+  bool FetchLineErrors(LineErrors& errors) override {
+    posix_tty::ErrorCounts now;
+    const int err = posix_tty::ReadErrorCounts(fd_, now);
+    if (err) {
+      error_ = err;
+      return false;
+    }
+    errors = LineErrors{};
+    if (now.available && counts_.available) {
+      errors.frame = now.frame != counts_.frame;
+      errors.overrun = now.overrun != counts_.overrun;
+      errors.parity = now.parity != counts_.parity;
+      errors.brk = now.brk != counts_.brk;
+    }
+    counts_ = now;
+    return true;
+  }
+
+  std::string ErrorText() const override { return SystemText(error_); }
+
+ private:
+  // Bytes already read are kept; only a step that moved nothing has failed.
+  int Failed(int err, int moved) {
+    error_ = err;
+    return moved > 0 ? moved : -1;
+  }
+
+  int fd_;
+  int32_t baud_;
+  int16_t timeoutMs_;
+  int error_ = 0;
+  posix_tty::ErrorCounts counts_;
+};
+
+std::string PosixPortDriver::MachineFolder() {
+  const char* root = std::getenv("CORVANTAROOT");
+  return root && *root ? std::string(root) : std::string("/var/lib/corvanta");
+}
+
+std::string PosixPortDriver::DevicePath(int16_t port) {
+  if (port < 1) return {};
+  const char* root = std::getenv("CORVANTAROOT");
+  const bool rootSet = root && *root;
+  std::string entry = MachineFolder() + "/com" + std::to_string(port);
+  struct stat st {};
+  if (rootSet || lstat(entry.c_str(), &st) == 0) return entry;
+  return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
+                                                  OpenResult& result) {
+  const auto fail = [&](OpenOutcome outcome, int err) {
+    result.outcome = outcome;
+    result.systemError = err;
+    result.errorText = SystemText(err);
+    return std::unique_ptr<SerialPort>();
+  };
+  const std::string path = DevicePath(port);
+  if (path.empty()) return fail(OpenOutcome::NotPresent, ENOENT);
+
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    switch (err) {
+      case ENOENT:
+      case ENXIO:
+      case ENODEV:
+      case ENOTDIR:
+        return fail(OpenOutcome::NotPresent, err);
+      case EBUSY:
+        return fail(OpenOutcome::Busy, err);
+      default:
+        return fail(OpenOutcome::OtherError, err);
+    }
+  }
+  // Two programs (root ignores TIOCEXCL) are kept apart by the flock.
+  if (flock(fd, LOCK_EX | LOCK_NB) < 0) {
+    const int err = errno;
+    close(fd);
+    return fail(err == EWOULDBLOCK ? OpenOutcome::Busy : OpenOutcome::OtherError, err);
+  }
+  // From here on a failure is reported, and the errno of the failed step is
+  // kept for the caller before the device is closed.
+  if (const int err = posix_tty::SetExclusive(fd, true)) {
+    CloseDevice(fd, false);
+    fail(OpenOutcome::OtherError, err);
+    Report(result.errorText);
+    return nullptr;
+  }
+  if (const int err = posix_tty::ApplyLine(fd, line)) {
+    CloseDevice(fd, true);
+    fail(err == EINVAL ? OpenOutcome::SettingRefused : OpenOutcome::OtherError, err);
+    Report(result.errorText);
+    return nullptr;
+  }
+  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs);
+  opened->Purge();
+  result.outcome = OpenOutcome::Opened;
+  result.systemError = 0;
+  result.errorText.clear();
+  return opened;
+}
+
+}  // namespace corv

@@ -1,0 +1,226 @@
+// The termios backend on pseudo-terminals standing in for COM ports: naming,
+// the failed-open outcomes, exclusivity, time-outs and line settings. Timing
+// checks are real time and kept generous.
+#include "link/port_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/abort_record.h"
+
+namespace corv {
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+class PosixPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* old = std::getenv("CORVANTAROOT")) savedRoot_ = old, hadRoot_ = true;
+    char tmpl[] = "/tmp/corv-pty-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root = tmpl;
+    setenv("CORVANTAROOT", root.c_str(), 1);
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    slave = ptsname(master);
+    ASSERT_EQ(symlink(slave.c_str(), (root + "/com12").c_str()), 0);
+    driver.SetErrorHook([this](std::string_view t) {
+      if (t.front() != '<' && t.front() != '[') reports.emplace_back(t);
+    });
+  }
+  void TearDown() override {
+    close(master);
+    for (const char* n : {"/com12", "/com14", "/com15"}) unlink((root + n).c_str());
+    rmdir(root.c_str());
+    if (hadRoot_) {
+      setenv("CORVANTAROOT", savedRoot_.c_str(), 1);
+    } else {
+      unsetenv("CORVANTAROOT");
+    }
+  }
+  std::unique_ptr<SerialPort> Open(int16_t timeoutMs, int32_t baud = 115200) {
+    OpenResult r;
+    auto p = driver.Open(12, LineSettings{baud, 2, false, false, false}, timeoutMs, r);
+    EXPECT_EQ(r.outcome, OpenOutcome::Opened) << r.errorText;
+    return p;
+  }
+  std::string ReadMaster(size_t n) {
+    std::string got;
+    const auto end = std::chrono::steady_clock::now() + Ms(2000);
+    while (got.size() < n && std::chrono::steady_clock::now() < end) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char buf[256];
+      const ssize_t r = read(master, buf, sizeof buf);
+      if (r > 0) got.append(buf, static_cast<size_t>(r));
+    }
+    return got;
+  }
+  // The exclusive flag of the pty as a second opener sees it.
+  int ExclusiveFlag() {
+    const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -errno;
+    int flag = -1;
+    ioctl(fd, TIOCGEXCL, &flag);
+    close(fd);
+    return flag;
+  }
+
+  std::string root, slave;
+  int master = -1;
+  PosixPortDriver driver;
+  std::vector<std::string> reports;
+
+ private:
+  std::string savedRoot_;
+  bool hadRoot_ = false;
+};
+
+TEST_F(PosixPortTest, NamesAndFailedOpens) {
+  EXPECT_EQ(PosixPortDriver::MachineFolder(), root);
+  EXPECT_EQ(PosixPortDriver::DevicePath(12), root + "/com12");
+  EXPECT_EQ(PosixPortDriver::DevicePath(13), root + "/com13");  // no fallback with a root set
+  EXPECT_EQ(PosixPortDriver::DevicePath(0), "");
+
+  OpenResult r;
+  EXPECT_FALSE(driver.Open(13, {}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::NotPresent);
+  EXPECT_EQ(r.systemError, ENOENT);
+  ASSERT_EQ(symlink("/nonexistent/tty", (root + "/com14").c_str()), 0);
+  EXPECT_FALSE(driver.Open(14, {}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::NotPresent);
+  EXPECT_TRUE(reports.empty());
+
+  // Something that is no serial device: an error of its own, reported.
+  const int f = open((root + "/com15").c_str(), O_CREAT | O_WRONLY, 0600);
+  close(f);
+  EXPECT_FALSE(driver.Open(15, {}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::OtherError);
+  EXPECT_EQ(r.systemError, ENOTTY);
+  EXPECT_EQ(reports.size(), 1u);
+  EXPECT_EQ(r.errorText.rfind("Error: ", 0), 0u);
+
+  // A rate of 0 is a refused setting, reported, and the device is left closed.
+  reports.clear();
+  EXPECT_FALSE(driver.Open(12, {0, 2, false, false, false}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::SettingRefused);
+  EXPECT_EQ(r.systemError, EINVAL);
+  EXPECT_EQ(reports.size(), 1u);
+  EXPECT_EQ(ExclusiveFlag(), 0);
+  EXPECT_TRUE(Open(100));
+
+  unsetenv("CORVANTAROOT");
+  EXPECT_EQ(PosixPortDriver::MachineFolder(), "/var/lib/corvanta");
+  struct stat st {};
+  const bool entry = lstat("/var/lib/corvanta/com3", &st) == 0;
+  EXPECT_EQ(PosixPortDriver::DevicePath(3), entry ? "/var/lib/corvanta/com3" : "/dev/ttyS2");
+  setenv("CORVANTAROOT", "", 1);  // empty counts as unset
+  EXPECT_EQ(PosixPortDriver::MachineFolder(), "/var/lib/corvanta");
+}
+
+TEST_F(PosixPortTest, HeldExclusivelyUntilClosed) {
+  auto port = Open(100);
+  ASSERT_TRUE(port);
+  EXPECT_GE(TheAbortRecord().portFd, 0);
+  EXPECT_EQ(ExclusiveFlag(), 1);
+  OpenResult r;
+  EXPECT_FALSE(driver.Open(12, {}, 100, r));  // the flock (root ignores TIOCEXCL)
+  EXPECT_EQ(r.outcome, OpenOutcome::Busy);
+  port.reset();
+  EXPECT_EQ(TheAbortRecord().portFd, -1);
+  EXPECT_EQ(ExclusiveFlag(), 0);  // cleared before the close: a later open works
+
+  // Another process holding the flock: busy, and nothing reported.
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const char ok = (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
+    (void)!write(ready[1], &ok, 1);
+    char c;
+    (void)!read(release[0], &c, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+  EXPECT_FALSE(driver.Open(12, {}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::Busy);
+  EXPECT_TRUE(reports.empty());
+  (void)!write(release[1], "x", 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  EXPECT_TRUE(Open(100));
+}
+
+TEST_F(PosixPortTest, ReadsWritesAndTimeouts) {
+  auto port = Open(100);
+  ASSERT_TRUE(port);
+  const uint8_t hello[] = {'h', 'e', 'l', 'l', 'o', 0x00, 0xFF, '\r', '\n'};
+  EXPECT_EQ(port->Transmit(hello, sizeof hello), static_cast<int>(sizeof hello));
+  EXPECT_EQ(ReadMaster(sizeof hello), std::string(reinterpret_cast<const char*>(hello), sizeof hello));
+
+  ASSERT_EQ(write(master, "abc", 3), 3);
+  uint8_t in[16];
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(port->Receive(in, 10), 3);  // short, once the time-out has passed
+  auto waited = std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GE(waited, 90);
+  EXPECT_LT(waited, 3000);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(in), 3), "abc");
+
+  // A full count returns at once.
+  ASSERT_EQ(write(master, "0123456789", 10), 10);
+  EXPECT_EQ(port->Receive(in, 10), 10);
+  port->Purge();
+
+  // Time-out 0: what is buffered, without waiting.
+  port.reset();
+  port = Open(0);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(port->Receive(in, 10), 0);
+  ASSERT_EQ(write(master, "wxyz", 4), 4);
+  usleep(50000);
+  EXPECT_EQ(port->Receive(in, 10), 4);
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(PosixPortTest, AnyRateAndNoModemLines) {
+  auto port = Open(100, 128000);
+  ASSERT_TRUE(port);
+  for (int32_t rate : {230400, 460800, 921600, 9600}) {
+    EXPECT_GT(port->SetLine({rate, 2, false, false, false}), 0) << rate;
+  }
+  EXPECT_GT(port->SetLine({19200, 2, true, true, true}), 0);
+  EXPECT_EQ(port->CtsOn(), 0);  // a pseudo-terminal has no CTS
+  EXPECT_TRUE(reports.empty());
+
+  EXPECT_EQ(port->SetLine({-5, 2, false, false, false}), -1);
+  EXPECT_EQ(reports.size(), 1u);
+  EXPECT_GT(port->SetLine({115200, 2, false, false, false}), 0);
+  const uint8_t b = 0x5A;
+  EXPECT_EQ(port->Transmit(&b, 1), 1);  // still open and usable
+  EXPECT_EQ(ReadMaster(1), "Z");
+}
+
+}  // namespace
+}  // namespace corv
