@@ -1,0 +1,33 @@
+// Guards and small services shared by the manufacturing-fields, flash-drive and
+// strings operations: the software-mode checks that stop a run before anything
+// is sent, and the scope that keeps the per-packet trace quiet during a bulk
+// transfer.
+#pragma once
+#include "link/link.h"
+
+namespace corv {
+
+// Fatal "Flash programmer is not running in the unit, ..." unless the unit is
+// in modeFlashProgrammer.
+void RequireFlashProgrammer(Link& link);
+// Fatal "Corvanta software is not running in the unit, ..." unless the unit
+// runs its own software.
+void RequireCorvantaSoftware(Link& link);
+
+// Switches traceEnabled off for a bulk transfer and back to what it was when
+// the transfer ends, on every way out.
+class QuietTransfer {
+ public:
+  explicit QuietTransfer(Context& ctx) : ctx_(ctx), was_(ctx.settings.traceEnabled) {
+    ctx.settings.traceEnabled = false;
+  }
+  ~QuietTransfer() { ctx_.settings.traceEnabled = was_; }
+  QuietTransfer(const QuietTransfer&) = delete;
+  QuietTransfer& operator=(const QuietTransfer&) = delete;
+
+ private:
+  Context& ctx_;
+  bool was_;
+};
+
+}  // namespace corv
