@@ -23,6 +23,18 @@ enum SoftwareMode : uint8_t {
   modeLpcIsp = 4,
 };
 
+// Why an open failed, in the numbers the link's messages are chosen by: not
+// present, held by another program, setting refused; any other failure gives
+// the system's own error number.
+inline constexpr int kErrorNotPresent = 2;
+inline constexpr int kErrorPortBusy = 5;
+inline constexpr int kErrorSettingRefused = 87;
+int OpenErrorCode(const OpenResult& r);
+
+// The lock file of a port: the folder, a separator unless it ends in one, then
+// lockCorvantaCommPort and the port number.
+std::string LockFilePath(const std::string& lockDir, int16_t port);
+
 // The four fields of the versions record (0x1010), kept by the connection.
 struct UnitVersions {
   uint16_t cardNumber = 0;
@@ -89,6 +101,14 @@ class Link {
   void StepRate(int16_t timeoutMs);
 
  private:
+  // One open of portNumber at the current rate and parity; lastOpen tells why not.
+  bool OpenOnce(int16_t timeoutMs);
+  // Removes (or, for a port another program holds, forgets) the lock file made
+  // for a port that did not open.
+  void DropLockAfterFailedOpen();
+  // Sets lockPath and mirrors it into the abort record.
+  void SetLockPath(std::string path);
+
   std::unique_ptr<SerialPort> port_;
 };
 

@@ -1,0 +1,231 @@
+// The link record's operations: the lock file and the opening of the port with
+// its wait for a busy port, closing and unlocking, reopening at other line
+// settings with its messages and retries, and the rate list. Every way out of a
+// run goes through ClosePortAndUnlock (installed as the context's release).
+#include "link/link.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "support/abort_record.h"
+#include "support/files.h"
+
+namespace corv {
+
+namespace {
+
+// The signal handler may read the record at any moment: the path is complete
+// before the flag says so, and the flag is down before the path changes.
+void MirrorLock(const std::string& path) {
+  AbortRecord& r = TheAbortRecord();
+  r.lockSet = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  if (path.empty() || path.size() >= sizeof(r.lockPath)) return;
+  std::memcpy(r.lockPath, path.c_str(), path.size() + 1);
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  r.lockSet = 1;
+}
+
+OpenResult Refused(OpenOutcome outcome, int err) {
+  OpenResult r;
+  r.outcome = outcome;
+  r.systemError = err;
+  r.errorText = SystemErrorText(err);
+  return r;
+}
+
+}  // namespace
+
+int OpenErrorCode(const OpenResult& r) {
+  switch (r.outcome) {
+    case OpenOutcome::Opened: return 0;
+    case OpenOutcome::NotPresent: return kErrorNotPresent;
+    case OpenOutcome::Busy: return kErrorPortBusy;
+    case OpenOutcome::SettingRefused: return kErrorSettingRefused;
+    case OpenOutcome::OtherError: break;
+  }
+  return r.systemError;
+}
+
+std::string LockFilePath(const std::string& lockDir, int16_t port) {
+  TextStream s;
+  s << WithTrailingSeparator(lockDir) << "lockCorvantaCommPort" << Dec{port};
+  return s.Text();
+}
+
+Link::Link(Context& c, PortDriver& d) : ctx(c), driver(d), packet(c) {
+  unitId = ctx.settings.requestedUnitId;
+  ctx.releaseOnExit = [this] { ClosePortAndUnlock(); };
+}
+
+Link::~Link() {
+  ClosePortAndUnlock();
+  ctx.releaseOnExit = nullptr;
+}
+
+void Link::SetLockPath(std::string path) {
+  lockPath = std::move(path);
+  MirrorLock(lockPath);
+}
+
+bool Link::OpenOnce(int16_t timeout) {
+  const RunSettings& s = ctx.settings;
+  port_.reset();
+  if (s.portNumber < 1) {
+    lastOpen = Refused(OpenOutcome::NotPresent, ENOENT);
+    return false;
+  }
+  if (s.baudRate <= 0) {
+    // Rate 0 would mean hang-up on a real line; no port is made at such a rate.
+    lastOpen = Refused(OpenOutcome::SettingRefused, EINVAL);
+    return false;
+  }
+  LineSettings line;
+  line.baud = s.baudRate;
+  line.stopBits = stopBitsSetting;
+  line.parity = s.paritySetting != 0;
+  line.even = s.paritySetting != 0;
+  line.cts = hardwareHandshaking;
+  port_ = driver.Open(s.portNumber, line, timeout, lastOpen);
+  if (!port_) return false;
+  timeoutMs = timeout;
+  packet.Reset();
+  return true;
+}
+
+bool Link::LockAndOpenPort(int16_t timeout) {
+  // A port or lock still held from an earlier open would be left behind by the
+  // new one: give them back first.
+  if (PortOpen() || !lockPath.empty()) ClosePortAndUnlock();
+
+  const std::string lockDir = EnvironmentValue("CORVANTALOCKDIR");
+  if (!lockDir.empty()) {
+    std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
+    std::string error;
+    const int fd = CreateFile(path, &error);
+    if (fd < 0) {
+      ctx.Detail() << "Cannot create lock file " << path << "\r\n" << error << "\r\n";
+      // Nothing of ours is there to remove later.
+    } else {
+      CloseFile(fd);
+      SetLockPath(std::move(path));
+    }
+  }
+
+  bool waited = false;
+  for (int attempt = 1; attempt <= 100; ++attempt) {
+    if (OpenOnce(timeout)) {
+      if (waited) ctx.Notice() << "\r\n";
+      if (!lockDir.empty()) ctx.Notice() << "Using CORVANTALOCKDIR=" << lockDir << "\r\n";
+      return true;
+    }
+    if (lastOpen.outcome != OpenOutcome::Busy) break;
+    waited = true;
+    ctx.Notice() << ".";
+    ctx.console.Flush();
+    if (attempt == 100) break;
+    ctx.clock.SleepMs(100);
+    if (EscapePressed(ctx)) {
+      DropLockAfterFailedOpen();
+      Fatal(ctx, "Aborted");
+    }
+  }
+  DropLockAfterFailedOpen();
+  return false;
+}
+
+// The file was made for a port that did not open. When another program holds
+// the port the file may be that program's own lock (replaced by ours): it stays,
+// and this run forgets it. Otherwise nobody uses the port and the file goes now.
+void Link::DropLockAfterFailedOpen() {
+  if (lockPath.empty()) return;
+  if (lastOpen.outcome == OpenOutcome::Busy) {
+    SetLockPath({});
+    return;
+  }
+  std::string error;
+  if (!DeleteFile(lockPath, &error)) {
+    ctx.Notice() << "Cannot delete lock file " << lockPath << "\r\n" << error << "\r\n";
+  }
+  SetLockPath({});
+}
+
+void Link::ClosePortAndUnlock() {
+  port_.reset();
+  if (lockPath.empty()) return;
+  // Forgotten first, so that a way out taken while reporting cannot retry it.
+  const std::string path = lockPath;
+  SetLockPath({});
+  std::string error;
+  if (!DeleteFile(path, &error)) {
+    ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
+  }
+}
+
+bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {
+  port_.reset();
+  packet.Reset();
+  ctx.settings.baudRate = baud;
+  ctx.settings.paritySetting = even ? 1 : 0;
+  const int16_t n = ctx.settings.portNumber;
+  for (int attempt = 1; attempt <= 20; ++attempt) {
+    if (OpenOnce(timeout)) {
+      ctx.Detail() << "baud rate = " << Dec{baud} << " " << (even ? "(even parity)" : "(no parity)")
+                   << " timeout=" << Dec{timeout} << "ms\r\n";
+      return true;
+    }
+    OutStream& d = ctx.Detail();
+    d << "Error re-opening port: ";
+    const int code = OpenErrorCode(lastOpen);
+    if (code == kErrorNotPresent) {
+      d << "COM" << Dec{n} << " is not present on this computer\r\n";
+    } else if (code == kErrorPortBusy) {
+      d << "COM" << Dec{n} << " is being used by another application\r\n";
+    } else if (code == kErrorSettingRefused) {
+      d << "COM" << Dec{n} << " does not support requested baud rate\r\n";
+      return false;
+    } else {
+      d << "COM" << Dec{n} << ":" << Dec{code} << ":" << lastOpen.errorText << "\r\n";
+    }
+    if (attempt == 20) Fatal(ctx, lastOpen.errorText);
+    ctx.clock.SleepMs(25);
+  }
+  return false;
+}
+
+bool Link::ChangeLineInPlace(int32_t baud, bool even) {
+  if (!port_ || baud <= 0) return false;
+  LineSettings line;
+  line.baud = baud;
+  line.stopBits = stopBitsSetting;
+  line.parity = even;
+  line.even = even;
+  line.cts = hardwareHandshaking;
+  if (port_->SetLine(line) < 0) return false;
+  ctx.settings.baudRate = baud;
+  ctx.settings.paritySetting = even ? 1 : 0;
+  return true;
+}
+
+void Link::RememberLineSettings() {
+  for (int16_t i = 0; i < 5; ++i) {
+    if (rateTable[i] == ctx.settings.baudRate) {
+      rateIndex = i;
+      break;
+    }
+  }
+  rememberedParity = ctx.settings.paritySetting != 0;
+}
+
+void Link::ReopenAtRememberedRate(int16_t timeout) {
+  if (!ReopenPort(rateTable[rateIndex], rememberedParity, timeout)) Fatal(ctx, "Unable to change baudrate");
+}
+
+void Link::StepRate(int16_t timeout) {
+  if (ctx.settings.lockBaud) return;
+  rateIndex = static_cast<int16_t>((rateIndex + 1) % 5);
+  ReopenAtRememberedRate(timeout);
+}
+
+}  // namespace corv

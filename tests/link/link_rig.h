@@ -1,0 +1,176 @@
+// The bench the link-state and discovery tests run on: a virtual clock, a
+// scripted console whose key test can run a script at given virtual times (a
+// user pressing Escape, switching the unit off and on), and a port driver over
+// virtual lines that records what was sent at which rate and can hold a port
+// busy for a while. A temporary machine folder keeps the registry apart.
+#pragma once
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "link/virtual_line.h"
+#include "support/console.h"
+#include "support/registry.h"
+
+namespace corv::test {
+
+// Keys come from the script; before each key test the actions whose time has
+// come run once.
+class TimedConsole : public ScriptedConsole {
+ public:
+  TimedConsole(VirtualClock& clock, std::string keys) : ScriptedConsole(std::move(keys)), clock_(clock) {}
+  void At(uint32_t ms, std::function<void()> action) { actions_.emplace(ms, std::move(action)); }
+  int PollKey() override {
+    while (!actions_.empty() && actions_.begin()->first <= clock_.TickMs()) {
+      auto action = std::move(actions_.begin()->second);
+      actions_.erase(actions_.begin());
+      action();
+    }
+    return ScriptedConsole::PollKey();
+  }
+
+ private:
+  VirtualClock& clock_;
+  std::multimap<uint32_t, std::function<void()>> actions_;
+};
+
+struct Sent {
+  int16_t port;
+  int32_t baud;
+  bool parity;
+  std::vector<uint8_t> bytes;
+};
+
+class RecordingDriver : public PortDriver {
+ public:
+  explicit RecordingDriver(VirtualClock& clock) : clock_(clock), inner_(clock) {}
+  VirtualLine& AddLine(int16_t port) { return inner_.AddLine(port); }
+  VirtualPortDriver& Inner() { return inner_; }
+  // Opens of the port fail as busy until this virtual time.
+  void BusyUntil(int16_t port, uint32_t ms) { busyUntil_[port] = ms; }
+  std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t timeoutMs,
+                                   OpenResult& result) override {
+    ++opens;
+    const auto b = busyUntil_.find(port);
+    if (b != busyUntil_.end() && clock_.TickMs() < b->second) {
+      result.outcome = OpenOutcome::Busy;
+      result.systemError = 16;
+      result.errorText = "Error: Device or resource busy";
+      return nullptr;
+    }
+    auto p = inner_.Open(port, line, timeoutMs, result);
+    if (!p) return p;
+    return std::make_unique<Tap>(*this, port, line, std::move(p));
+  }
+  std::vector<Sent> sent;
+  int opens = 0;
+
+  // Rates of the frames sent that begin with these bytes.
+  std::vector<int32_t> RatesOf(std::vector<uint8_t> head) const {
+    std::vector<int32_t> r;
+    for (const Sent& s : sent)
+      if (s.bytes.size() >= head.size() && std::equal(head.begin(), head.end(), s.bytes.begin())) r.push_back(s.baud);
+    return r;
+  }
+  // Addresses of the quick response requests sent.
+  std::vector<int> QuickAddresses() const {
+    std::vector<int> r;
+    for (const Sent& s : sent)
+      if (s.bytes.size() == 4 && s.bytes[1] == 0x41) r.push_back(s.bytes[0]);
+    return r;
+  }
+
+ private:
+  class Tap : public SerialPort {
+   public:
+    Tap(RecordingDriver& d, int16_t port, const LineSettings& line, std::unique_ptr<SerialPort> inner)
+        : d_(d), port_(port), line_(line), inner_(std::move(inner)) {}
+    void Purge() override { inner_->Purge(); }
+    int SetLine(const LineSettings& line) override {
+      line_ = line;
+      return inner_->SetLine(line);
+    }
+    int Receive(uint8_t* buf, uint16_t count) override { return inner_->Receive(buf, count); }
+    int Transmit(const uint8_t* data, uint16_t count) override {
+      d_.sent.push_back({port_, line_.baud, line_.parity, std::vector<uint8_t>(data, data + count)});
+      return inner_->Transmit(data, count);
+    }
+    int CtsOn() override { return inner_->CtsOn(); }
+
+   private:
+    RecordingDriver& d_;
+    int16_t port_;
+    LineSettings line_;
+    std::unique_ptr<SerialPort> inner_;
+  };
+  VirtualClock& clock_;
+  VirtualPortDriver inner_;
+  std::map<int16_t, uint32_t> busyUntil_;
+};
+
+// A machine folder of its own (registry hive) and no lock folder, for one test.
+class MachineFolderScope {
+ public:
+  MachineFolderScope() {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("corv-link-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
+    std::filesystem::create_directories(dir_);
+    setenv("CORVANTAROOT", dir_.c_str(), 1);
+    unsetenv("CORVANTALOCKDIR");
+  }
+  ~MachineFolderScope() {
+    unsetenv("CORVANTAROOT");
+    unsetenv("CORVANTALOCKDIR");
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  const std::filesystem::path& Dir() const { return dir_; }
+  void SavePort(int n) { RegSetMachineString("SOFTWARE\\Oxlerand\\Corvanta\\CommPort", std::to_string(n)); }
+
+ private:
+  static int& Counter() {
+    static int n = 0;
+    return n;
+  }
+  std::filesystem::path dir_;
+};
+
+// Everything one test needs, with the link made after the settings are set.
+struct Rig {
+  explicit Rig(std::string keys = {}) : console(clock, std::move(keys)), ctx(console, clock), driver(clock) {
+    ctx.settings.debugOn = true;
+  }
+  Link& MakeLink() {
+    link = std::make_unique<Link>(ctx, driver);
+    return *link;
+  }
+  const std::string& Out() const { return console.Output(); }
+  // Lines of the console output (the console shows each CR LF as one '\n').
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> r(1);
+    for (char c : Out()) {
+      if (c == '\n')
+        r.emplace_back();
+      else
+        r.back().push_back(c);
+    }
+    return r;
+  }
+
+  MachineFolderScope machine;
+  VirtualClock clock;
+  TimedConsole console;
+  Context ctx;
+  RecordingDriver driver;
+  std::unique_ptr<Link> link;
+};
+
+}  // namespace corv::test

@@ -1,0 +1,200 @@
+// The link record's own operations on virtual lines: the lock file on every way
+// out, the wait for a busy port, reopening with its messages and retries, and
+// the rate list.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/abort_record.h"
+#include "tests/link/link_rig.h"
+
+namespace corv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Rig;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
+  Rig rig;
+  rig.driver.AddLine(3);
+  const fs::path dir = rig.machine.Dir() / "locks";
+  fs::create_directories(dir);
+  setenv("CORVANTALOCKDIR", (dir.string() + "/").c_str(), 1);
+  const fs::path lock3 = dir / "lockCorvantaCommPort3";
+  Link& link = rig.MakeLink();
+
+  rig.ctx.settings.portNumber = 3;
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_TRUE(fs::exists(lock3));
+  EXPECT_TRUE(Contains(rig.Out(), "Using CORVANTALOCKDIR=" + dir.string() + "/\n"));
+  EXPECT_EQ(TheAbortRecord().lockSet, 1);
+  EXPECT_EQ(std::string(TheAbortRecord().lockPath), lock3.string());
+  link.ClosePortAndUnlock();
+  EXPECT_FALSE(fs::exists(lock3));
+  EXPECT_EQ(TheAbortRecord().lockSet, 0);
+  EXPECT_TRUE(link.lockPath.empty());
+
+  // A fatal error goes through the release the link installed.
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_THROW(Fatal(rig.ctx, "test"), RunExit);
+  EXPECT_FALSE(fs::exists(lock3));
+  EXPECT_FALSE(link.PortOpen());
+
+  // A port that is not there leaves no file behind, nor does a refused rate.
+  rig.ctx.settings.portNumber = 4;
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort4"));
+  rig.ctx.settings.portNumber = 3;
+  rig.driver.Inner().RefuseRate(3, 19200);
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(link.lastOpen.outcome, OpenOutcome::SettingRefused);
+  EXPECT_FALSE(fs::exists(lock3));
+
+  // Another program holds COM5 and its lock: the file stays and is forgotten.
+  rig.driver.AddLine(5);
+  rig.driver.Inner().SetBusy(5, true);
+  std::ofstream(dir / "lockCorvantaCommPort5") << "theirs";
+  rig.ctx.settings.portNumber = 5;
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
+  EXPECT_TRUE(link.lockPath.empty());
+  EXPECT_EQ(TheAbortRecord().lockSet, 0);
+  link.ClosePortAndUnlock();
+  EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
+}
+
+TEST(LinkLock, FolderValueAndFolderFaults) {
+  EXPECT_EQ(LockFilePath("C:\\locks\\", 3), "C:\\locks\\lockCorvantaCommPort3");
+  EXPECT_EQ(LockFilePath("/run/lock", 12), "/run/lock/lockCorvantaCommPort12");
+
+  Rig rig;
+  rig.driver.AddLine(3);
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  // Without the variable: no file, no line about it.
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_TRUE(link.lockPath.empty());
+  EXPECT_FALSE(Contains(rig.Out(), "CORVANTALOCKDIR"));
+  link.ClosePortAndUnlock();
+
+  // A folder that does not exist: reported, and the port still opens.
+  const std::string missing = (rig.machine.Dir() / "nowhere").string();
+  setenv("CORVANTALOCKDIR", missing.c_str(), 1);
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_TRUE(Contains(rig.Out(), "Cannot create lock file " + missing + "/lockCorvantaCommPort3\nError: "));
+  link.ClosePortAndUnlock();
+  EXPECT_FALSE(Contains(rig.Out(), "Cannot delete lock file"));
+}
+
+TEST(LinkOpen, BusyPortIsWaitedForWithADotEach100ms) {
+  Rig rig;
+  rig.driver.AddLine(3);
+  rig.driver.BusyUntil(3, 2000);
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(), std::string(20, '.') + "\n");
+  EXPECT_EQ(rig.clock.TickMs(), 2000u);
+
+  // Held for good: 100 attempts, about 10 s, no line end.
+  link.ClosePortAndUnlock();
+  rig.console.ClearOutput();
+  rig.driver.BusyUntil(3, 1000000);
+  const uint32_t start = rig.clock.TickMs();
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(), std::string(100, '.'));
+  EXPECT_EQ(rig.clock.TickMs() - start, 9900u);
+  EXPECT_EQ(OpenErrorCode(link.lastOpen), kErrorPortBusy);
+
+  // Escape while waiting ends the run.
+  rig.console.Press(27);
+  EXPECT_THROW(link.LockAndOpenPort(Link::shortTimeoutMs), RunExit);
+  EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Aborted\n"));
+}
+
+TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
+  Rig rig;
+  rig.driver.AddLine(3);
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  ASSERT_TRUE(link.ReopenPort(9600, false, Link::shortTimeoutMs));
+  ASSERT_TRUE(link.ReopenPort(38400, true, Link::longTimeoutMs));
+  EXPECT_EQ(rig.Out(), "baud rate = 9600 (no parity) timeout=50ms\nbaud rate = 38400 (even parity) timeout=1000ms\n");
+  EXPECT_EQ(rig.ctx.settings.baudRate, 38400);
+  EXPECT_EQ(rig.ctx.settings.paritySetting, 1);
+
+  // A refused rate: one message, false at once, the port closed.
+  rig.console.ClearOutput();
+  rig.driver.Inner().RefuseRate(3, 921600);
+  EXPECT_FALSE(link.ReopenPort(921600, false, Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(), "Error re-opening port: COM3 does not support requested baud rate\n");
+  EXPECT_FALSE(link.PortOpen());
+
+  // Busy for 100 ms: four attempts 25 ms apart.
+  rig.console.ClearOutput();
+  rig.driver.BusyUntil(3, rig.clock.TickMs() + 100);
+  EXPECT_TRUE(link.ReopenPort(19200, false, Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(),
+            "Error re-opening port: COM3 is being used by another application\n"
+                           "Error re-opening port: COM3 is being used by another application\n"
+                           "Error re-opening port: COM3 is being used by another application\n"
+                           "Error re-opening port: COM3 is being used by another application\n"
+                           "baud rate = 19200 (no parity) timeout=50ms\n");
+
+  // Gone for good: 20 attempts, then the fatal error with the system's text.
+  rig.console.ClearOutput();
+  rig.ctx.settings.portNumber = 9;
+  EXPECT_THROW(link.ReopenPort(19200, false, Link::shortTimeoutMs), RunExit);
+  size_t n = 0;
+  for (size_t at = 0; (at = rig.Out().find("COM9 is not present on this computer\n", at)) != std::string::npos; ++at) ++n;
+  EXPECT_EQ(n, 20u);
+  EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: No such file or directory\n"));
+}
+
+TEST(LinkRates, RememberStepAndLock) {
+  Rig rig;
+  rig.driver.AddLine(3);
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  EXPECT_EQ(link.rateIndex, 0);
+  rig.ctx.settings.baudRate = 4800;  // not in the list: the index stays
+  link.RememberLineSettings();
+  EXPECT_EQ(link.rateIndex, 0);
+  rig.ctx.settings.baudRate = 9600;
+  rig.ctx.settings.paritySetting = 1;
+  link.RememberLineSettings();
+  EXPECT_EQ(link.rateIndex, 4);
+  EXPECT_TRUE(link.rememberedParity);
+
+  link.StepRate(Link::shortTimeoutMs);  // wraps to the first entry
+  EXPECT_EQ(link.rateIndex, 0);
+  EXPECT_EQ(rig.ctx.settings.baudRate, 115200);
+  EXPECT_TRUE(Contains(rig.Out(), "baud rate = 115200 (even parity) timeout=50ms\n"));
+
+  rig.ctx.settings.lockBaud = true;
+  rig.console.ClearOutput();
+  const int opens = rig.driver.opens;
+  link.StepRate(Link::shortTimeoutMs);
+  EXPECT_EQ(link.rateIndex, 0);
+  EXPECT_EQ(rig.driver.opens, opens);
+  EXPECT_EQ(rig.Out(), "");
+
+  // A remembered rate the port refuses ends the run.
+  rig.driver.Inner().RefuseRate(3, 115200);
+  EXPECT_THROW(link.ReopenAtRememberedRate(Link::shortTimeoutMs), RunExit);
+  EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Unable to change baudrate\n"));
+
+  // In place: the line changes and becomes the current setting.
+  ASSERT_TRUE(link.ReopenPort(19200, false, Link::shortTimeoutMs));
+  EXPECT_TRUE(link.ChangeLineInPlace(57600, true));
+  EXPECT_EQ(rig.ctx.settings.baudRate, 57600);
+  EXPECT_EQ(rig.driver.Inner().Line(3)->HostBaud(), 57600);
+  EXPECT_FALSE(link.ChangeLineInPlace(115200, false));
+  EXPECT_EQ(rig.ctx.settings.baudRate, 57600);
+}
+
+}  // namespace
+}  // namespace corv
