@@ -91,4 +91,27 @@ struct Bench {
   uint64_t now = 1000;
 };
 
+// Resets the software into its boot loader.
+inline void ToBootLoader(Bench& b) {
+  ASSERT_EQ(b.Ask(Cmd(b.unit.Profile().address, 0x1011)).size(), 4u);
+  b.Wait(20000);
+  ASSERT_EQ(b.unit.Mode(), UnitMode::BootLoader);
+}
+
+// Downloads a small program to RAM and starts it at `entry`.
+inline void StartProgrammer(Bench& b, uint32_t entry = 0x40000200) {
+  ToBootLoader(b);
+  for (uint32_t a : {0x40000000u, 0x40000080u, 0x40000200u}) {
+    std::vector<uint8_t> w = Cmd(1, 0x1020);
+    P32(w, a);
+    P8(w, 128);
+    for (int i = 0; i < 128; ++i) P8(w, static_cast<uint32_t>(a + i));
+    ASSERT_EQ(b.Ask(w).size(), 9u);
+  }
+  std::vector<uint8_t> run = Cmd(1, 0x1022);
+  P32(run, entry);
+  ASSERT_EQ(b.Ask(run).size(), 4u);
+  b.Wait(1000);
+}
+
 }  // namespace corv::sim::test
