@@ -1,0 +1,15 @@
+// The connection step of the start-up: open and lock the port and find the
+// unit on it.
+#pragma once
+#include <memory>
+
+#include "run/unit_session.h"
+#include "support/context.h"
+
+namespace corv {
+
+// The connected unit, or null when none answers. On success the session has
+// installed ctx.releaseOnExit, so that every way out closes and unlocks the port.
+std::unique_ptr<UnitSession> ConnectToUnit(Context& ctx);
+
+}  // namespace corv

@@ -1,0 +1,26 @@
+// The program from its banner to its exit status.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "run/boot_program.h"
+#include "support/context.h"
+#include "support/files.h"
+
+namespace corv {
+
+struct StartOptions {
+  EnvLookup env = [](const char* name) { return EnvironmentValue(name); };
+  bool installAbortHandler = true;
+};
+
+// The log folder: LogFiles in the program's folder.
+std::string LogFolder(const std::string& programPath);
+
+// Banner, command line and CORVANTAPORT, CorvManufacture, log, abort handler,
+// connection, one run mode, then the port closed, the log closed and the closing
+// key prompt. `args` are the arguments after the program name; ctx.programPath
+// names the program. Returns 0; every other end throws RunExit with its status.
+int RunCorvUpdater(Context& ctx, const std::vector<std::string>& args, const StartOptions& options = {});
+
+}  // namespace corv

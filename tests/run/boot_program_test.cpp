@@ -1,0 +1,170 @@
+// Finding CorvBoot, its command line, its exit statuses, and the installation of
+// the secured boot loader through it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "fake_unit.h"
+#include "run/boot_program.h"
+
+namespace corv {
+namespace {
+
+using testing::FakeUnit;
+namespace fs = std::filesystem;
+
+struct Sandbox {
+  Sandbox() {
+    char tmpl[] = "/tmp/corv-boot-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~Sandbox() { fs::remove_all(path); }
+  // A stand-in CorvBoot that notes its arguments and ends with `status`.
+  std::string Program(const std::string& name, int status) {
+    std::string p = path + "/" + name;
+    std::ofstream(p) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" << path << "/args\"\nexit " << status
+                     << "\n";
+    chmod(p.c_str(), 0755);
+    return p;
+  }
+  std::string path;
+};
+
+struct FakeRun {
+  explicit FakeRun(std::string keys = {}) : console(std::move(keys)) {
+    ctx.releaseOnExit = [this] { ++releases; };
+  }
+  ScriptedConsole console;
+  VirtualClock clock;
+  Context ctx{console, clock};
+  int releases = 0;
+};
+
+EnvLookup Env(std::map<std::string, std::string> vars) {
+  return [vars](const char* name) {
+    auto it = vars.find(name);
+    return it == vars.end() ? std::string() : it->second;
+  };
+}
+
+int StatusOf(auto&& fn) {
+  try {
+    fn();
+  } catch (const RunExit& e) {
+    return e.status;
+  }
+  return -100;
+}
+
+TEST(BootProgram, HomeFolderAndPath) {
+  Sandbox box;
+  FakeRun r;
+  r.ctx.settings.yesToPrompts = true;
+  EXPECT_EQ(HomeFolder(r.ctx, Env({})), "/opt/corvanta/current");
+  std::string ini = box.path + "/job.ini";
+  std::ofstream(ini, std::ios::binary) << "CorvantaHomeDir=" << box.path << "/home\r\n";
+  r.ctx.settings.parameterFile = ini;
+  EXPECT_EQ(HomeFolder(r.ctx, Env({})), box.path + "/home");
+  EXPECT_EQ(HomeFolder(r.ctx, Env({{"CORVUPDATER", "/env/home"}})), "/env/home");
+
+  // <home>/bin/CorvBoot must be there.
+  r.ctx.settings.parameterFile.clear();
+  EXPECT_EQ(StatusOf([&] { BootProgramPath(r.ctx, Env({{"CORVUPDATER", box.path}})); }), 1);
+  EXPECT_EQ(r.console.Output(), "Fatal Error: Cannot find CorvBoot in " + box.path + "/bin\n");
+  fs::create_directory(box.path + "/bin");
+  box.Program("bin/CorvBoot", 0);
+  EXPECT_EQ(BootProgramPath(r.ctx, Env({{"CORVUPDATER", box.path + "/"}})), box.path + "/bin/CorvBoot");
+
+  // CorvBootEXE is taken as it stands, without looking for the file.
+  std::ofstream(ini, std::ios::binary) << "CorvBootEXE=/no/such/CorvBoot\r\n";
+  r.ctx.settings.parameterFile = ini;
+  EXPECT_EQ(BootProgramPath(r.ctx, Env({})), "/no/such/CorvBoot");
+}
+
+TEST(BootProgram, CommandLine) {
+  RunSettings s;
+  s.portNumber = 3;
+  s.baudRate = 57600;
+  EXPECT_EQ(BootCommandLine(s, "/opt/c/bin/CorvBoot", 0x0A, false), "\"/opt/c/bin/CorvBoot\" COM3 -x -b57600 -u0A -y");
+  s.debugOn = true;
+  s.silent = true;
+  EXPECT_EQ(BootCommandLine(s, "p", 0xF0, true), "\"p\" COM3 -x -b57600 -uF0 -d -y -s -o");
+  s.detailedDebug = true;
+  EXPECT_EQ(BootCommandLine(s, "p", 1, false), "\"p\" COM3 -x -b57600 -u01 -dd -y -s");
+}
+
+TEST(BootProgram, ExitStatuses) {
+  Sandbox box;
+  {
+    FakeRun r;
+    r.ctx.settings.portNumber = 2;
+    std::string prog = box.Program("Corv Boot", 0);  // a blank in the path
+    RunBootProgram(r.ctx, prog, 1, false);
+    EXPECT_EQ(r.console.Output(), "-- execute \"" + prog + "\" COM2 -x -b19200 -u01 -y\n");
+    std::ifstream in(box.path + "/args");
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(all, "COM2\n-x\n-b19200\n-u01\n-y\n");
+    EXPECT_EQ(r.releases, 0);
+  }
+  {
+    FakeRun r("\n");
+    std::string prog = box.Program("fails", 3);
+    EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, prog, 1, false); }), 3);
+    EXPECT_NE(r.console.Output().find("\nCorvBoot returned an error: 3\nPress Enter key to continue\n"),
+              std::string::npos);
+    EXPECT_EQ(r.releases, 1);
+    EXPECT_GE(r.console.Restores(), 1);
+  }
+  {
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    std::string prog = box.Program("killed", 0);
+    std::ofstream(prog) << "#!/bin/sh\nkill -TERM $$\n";
+    EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, prog, 1, false); }), 128 + 15);
+  }
+  {
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, box.path + "/missing", 1, false); }), 1);
+    EXPECT_NE(r.console.Output().find("Fatal Error: FAILURE - cannot run CorvBoot: " + box.path + "/missing\n"),
+              std::string::npos);
+    EXPECT_EQ(r.releases, 1);
+  }
+}
+
+TEST(BootProgram, SecuredBootLoaderInstallation) {
+  Sandbox box;
+  fs::create_directory(box.path + "/bin");
+  box.Program("bin/CorvBoot", 0);
+  auto env = Env({{"CORVUPDATER", box.path}});
+  using V = std::vector<std::string>;
+  {
+    FakeRun r;
+    FakeUnit unit(r.ctx);
+    InstallSecuredBootLoader(r.ctx, unit, env);
+    EXPECT_EQ(unit.calls, (V{"close", "forget", "reboot prefer-rate"}));
+    EXPECT_EQ(unit.mode, 0);
+  }
+  {
+    FakeRun r;
+    FakeUnit unit(r.ctx);
+    unit.reboots = {false, true};
+    InstallSecuredBootLoader(r.ctx, unit, env);
+    EXPECT_EQ(unit.calls, (V{"close", "forget", "reboot prefer-rate", "reconnect @0", "reboot"}));
+  }
+  {
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    FakeUnit unit(r.ctx);
+    unit.reboots = {false, false};
+    EXPECT_EQ(StatusOf([&] { InstallSecuredBootLoader(r.ctx, unit, env); }), 1);
+    EXPECT_NE(r.console.Output().find("Fatal Error: Unable to initialise Corvanta unit\n"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace corv

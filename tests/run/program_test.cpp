@@ -1,0 +1,92 @@
+// The whole start-up in process: banner, settings, log, connection and the way
+// out when no unit answers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "run/program.h"
+
+namespace corv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+struct Sandbox {
+  Sandbox() {
+    char tmpl[] = "/tmp/corv-prog-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~Sandbox() { fs::remove_all(path); }
+  std::string path;
+};
+
+struct FakeRun {
+  explicit FakeRun(const std::string& dir, std::string keys = {}) : console(std::move(keys)) {
+    ctx.programPath = dir + "/bin/CorvUpdater";
+    fs::create_directories(dir + "/bin");
+  }
+  ScriptedConsole console;
+  VirtualClock clock;
+  Context ctx{console, clock};
+};
+
+int StartRun(FakeRun& r, std::vector<std::string> args, std::string port = "") {
+  StartOptions opts;
+  opts.installAbortHandler = false;
+  opts.env = [port](const char* name) { return std::string(name) == "CORVANTAPORT" ? port : std::string(); };
+  try {
+    return RunCorvUpdater(r.ctx, args, opts);
+  } catch (const RunExit& e) {
+    return e.status;
+  }
+}
+
+TEST(StartUp, NoUnitEndsThroughTheFatalPath) {
+  Sandbox box;
+  FakeRun r(box.path, "\n");
+  EXPECT_EQ(StartRun(r, {"-s"}, "com7"), 1);
+  std::string log = r.ctx.out.LogPath();
+  EXPECT_EQ(DirectoryPart(log), box.path + "/bin/LogFiles");
+  EXPECT_EQ(r.console.Output(),
+            "Corvanta Updater 5.10v37\nUsing CORVANTAPORT from environment\nLogFile = " + log +
+                "\nFatal Error: Unable to connect to Corvanta unit\nPress Enter key to continue\n");
+  EXPECT_EQ(r.ctx.settings.portNumber, 7);
+  EXPECT_TRUE(r.ctx.settings.traceEnabled);
+  EXPECT_EQ(ReadAll(log), box.path + "/bin/CorvUpdater\r\nFatal Error: Unable to connect to Corvanta unit\r\n000000: ");
+  EXPECT_GE(r.console.Restores(), 1);
+}
+
+TEST(StartUp, ParameterFileDrivesTheRun) {
+  Sandbox box;
+  std::string ini = box.path + "/job.ini";
+  std::ofstream(ini, std::ios::binary) << "CorvManufacture=TRUE\r\nSerialNo=12\r\n";
+  FakeRun r(box.path);
+  EXPECT_EQ(StartRun(r, {ini, "COM3"}), 2);
+  EXPECT_TRUE(r.ctx.settings.manufacturingMode);
+  EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);  // manufacturing: no prompt
+  EXPECT_EQ(ReadAll(ini), "CorvManufacture=TRUE\r\nSerialNo=12\r\nMessage=Unable to connect to Corvanta unit\r\n");
+
+  // A log that cannot be made ends the run before any unit is looked for.
+  FakeRun noLog(box.path);
+  noLog.ctx.programPath = box.path + "/missing/bin/CorvUpdater";
+  noLog.ctx.settings.yesToPrompts = true;
+  EXPECT_EQ(StartRun(noLog, {"-y"}), 1);
+  EXPECT_NE(noLog.console.Output().find("Fatal Error: Cannot create log file in " + box.path + "/missing/bin/LogFiles: "),
+            std::string::npos);
+  EXPECT_EQ(noLog.console.Output().find("Unable to connect"), std::string::npos);
+}
+
+TEST(StartUp, LogFolderBesideTheProgram) {
+  EXPECT_EQ(LogFolder("/opt/corvanta/current/bin/CorvUpdater"), "/opt/corvanta/current/bin/LogFiles");
+  EXPECT_EQ(LogFolder("CorvUpdater"), "LogFiles");
+}
+
+}  // namespace
+}  // namespace corv

@@ -1,0 +1,132 @@
+// The choice of run mode and the steps and failures of each mode.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fake_unit.h"
+#include "run/run_modes.h"
+
+namespace corv {
+namespace {
+
+using testing::FakeUnit;
+using V = std::vector<std::string>;
+
+struct FakeRun {
+  ScriptedConsole console;
+  VirtualClock clock;
+  Context ctx{console, clock};
+  FakeUnit unit{ctx};
+};
+
+int StatusOf(auto&& fn) {
+  try {
+    fn();
+  } catch (const RunExit& e) {
+    return e.status;
+  }
+  return -100;
+}
+
+struct IniFile {
+  explicit IniFile(const std::string& text) {
+    char tmpl[] = "/tmp/corv-modes-XXXXXX";
+    int fd = mkstemp(tmpl);
+    close(fd);
+    path = tmpl;
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  ~IniFile() { std::filesystem::remove(path); }
+  std::string path;
+};
+
+TEST(RunModes, UpdateRunIsTheDefault) {
+  FakeRun r;
+  r.ctx.settings.debugOn = true;
+  RunOneMode(r.ctx, r.unit);
+  EXPECT_EQ(r.console.Output(),
+            "-- updating corvanta software\n(update)\n"
+            "Pausing for 2 seconds to bypass boot loader and unit startup\n"
+            "Success: all operations are complete\n");
+  EXPECT_EQ(r.unit.calls, (V{"update 0 confirm", "reconnect @2000"}));
+
+  FakeRun failing;  // the reconnection's outcome does not change the result
+  failing.unit.reconnects = false;
+  RunOneMode(failing.ctx, failing.unit);
+  EXPECT_NE(failing.console.Output().find("Success: all operations are complete"), std::string::npos);
+}
+
+TEST(RunModes, InterrogationRun) {
+  {
+    FakeRun r;
+    r.ctx.settings.interrogateOnly = true;
+    RunOneMode(r.ctx, r.unit);
+    EXPECT_EQ(r.console.Output(), "-- interrogating unit\n");
+    EXPECT_EQ(r.unit.calls, (V{"reboot", "select", "reset"}));
+  }
+  struct Case {
+    const char* message;
+    void (*spoil)(FakeUnit&);
+  } cases[] = {
+      {"Unable to initialise Corvanta unit", [](FakeUnit& u) { u.reboots = {false}; }},
+      {"Unknown corvanta unit", [](FakeUnit& u) { u.selects = false; }},
+      {"Unable to reset unit", [](FakeUnit& u) { u.resets = false; }},
+  };
+  for (const Case& c : cases) {
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    c.spoil(r.unit);
+    EXPECT_EQ(StatusOf([&] { InterrogationRun(r.ctx, r.unit); }), 1);
+    EXPECT_EQ(r.console.Output(), std::string("Fatal Error: ") + c.message + "\n");
+  }
+}
+
+TEST(RunModes, ManufacturingRun) {
+  {
+    IniFile ini("CorvManufacture=1\r\nProgram=true\r\nSerialNo=4711\r\n");
+    FakeRun r;
+    r.ctx.settings.parameterFile = ini.path;
+    r.ctx.settings.manufacturingMode = true;
+    r.ctx.settings.interrogateOnly = true;  // no effect in manufacturing mode
+    r.unit.serialNumber = 4711;
+    RunOneMode(r.ctx, r.unit);
+    EXPECT_EQ(r.console.Output(),
+              "-- updating corvanta software (manufacturing)\n(update)\nSuccess: all operations are complete\n");
+    EXPECT_EQ(r.unit.calls, (V{"manufacturing input", "update 4711 no-confirm", "reconnect @0"}));
+  }
+  {
+    IniFile ini("CorvManufacture=1\r\nProgram=false\r\n");
+    FakeRun r;
+    r.ctx.settings.parameterFile = ini.path;
+    r.ctx.settings.manufacturingMode = true;
+    RunOneMode(r.ctx, r.unit);
+    EXPECT_EQ(r.console.Output(), "-- nothing to do\n");
+    EXPECT_TRUE(r.unit.calls.empty());
+  }
+  {
+    IniFile ini("Program=1\r\n");
+    FakeRun r;
+    r.ctx.settings.parameterFile = ini.path;
+    r.ctx.settings.manufacturingMode = true;
+    r.unit.reconnects = false;
+    EXPECT_EQ(StatusOf([&] { ManufacturingRun(r.ctx, r.unit); }), 2);
+    EXPECT_NE(r.console.Output().find("Fatal Error: Unable to reconnect to unit\n"), std::string::npos);
+    EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);  // no prompt in manufacturing mode
+  }
+  {
+    IniFile ini("Program=1\r\n");
+    FakeRun r;
+    r.ctx.settings.parameterFile = ini.path;
+    r.ctx.settings.manufacturingMode = true;
+    r.unit.mode = 2;
+    EXPECT_EQ(StatusOf([&] { ManufacturingRun(r.ctx, r.unit); }), 2);
+    std::ifstream in(ini.path);
+    std::string all((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(all, "Program=1\r\nMessage=Unit is not running the Corvanta software\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace corv
