@@ -157,10 +157,13 @@ void VirtualLine::Deliver(uint64_t ns, uint8_t byte) {
   const uint64_t wasEventNs = eventNs_;
   inEvent_ = true;
   eventNs_ = ns;
+  // A far end whose line changes with time alone brings itself up to date
+  // before the byte is judged against its rate.
   end_->Settle(*this, CeilUs(ns));
-  const bool mismatch = host_.baud != farBaud_ || host_.parity != farParity_;
   auto hand = [&](uint8_t b) {
-    if (mismatch) b = GarbleByte(b, host_.baud, host_.parity, farBaud_, farParity_);
+    if (host_.baud != farBaud_ || host_.parity != farParity_) {
+      b = GarbleByte(b, host_.baud, host_.parity, farBaud_, farParity_);
+    }
     end_->OnByte(*this, CeilUs(ns), b);
   };
   if (stray) hand(strayByte);
