@@ -3,13 +3,15 @@
 #pragma once
 #include <memory>
 
+#include "link/port.h"
 #include "run/unit_session.h"
 #include "support/context.h"
 
 namespace corv {
 
-// The connected unit, or null when none answers. On success the session has
-// installed ctx.releaseOnExit, so that every way out closes and unlocks the port.
-std::unique_ptr<UnitSession> ConnectToUnit(Context& ctx);
+// The connected unit, or null when none answers (or there is no port driver).
+// The session installs ctx.releaseOnExit, so that every way out closes and
+// unlocks the port.
+std::unique_ptr<UnitSession> ConnectToUnit(Context& ctx, PortDriver* driver);
 
 }  // namespace corv

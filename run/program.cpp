@@ -33,7 +33,7 @@ int RunCorvUpdater(Context& ctx, const std::vector<std::string>& args, const Sta
   OpenRunLog(ctx);
   if (options.installAbortHandler) InstallAbortHandler();
 
-  std::unique_ptr<UnitSession> unit = ConnectToUnit(ctx);
+  std::unique_ptr<UnitSession> unit = ConnectToUnit(ctx, options.portDriver);
   if (!unit) Fatal(ctx, "Unable to connect to Corvanta unit");
   if (unit->SoftwareMode() == 1 && unit->SoftwareVersion() >= 220) unit->ReadExtendedInformation();
   RunOneMode(ctx, *unit);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "link/port.h"
 #include "run/boot_program.h"
 #include "support/context.h"
 #include "support/files.h"
@@ -12,6 +13,8 @@ namespace corv {
 struct StartOptions {
   EnvLookup env = [](const char* name) { return EnvironmentValue(name); };
   bool installAbortHandler = true;
+  // The serial ports; none means no port can be opened and no unit found.
+  PortDriver* portDriver = nullptr;
 };
 
 // The log folder: LogFiles in the program's folder.
