@@ -83,6 +83,7 @@ class ScriptedUnit : public LineEnd {
       case 0x1032:
       case 0x1033:
       case 0x1090:
+      case 0x1091:
         Reply(f, r);
         break;
       case 0x1012:
