@@ -163,6 +163,17 @@ TEST(UnitProgrammer, StartsFromRamAtTheRateOfItsMcuType) {
   EXPECT_EQ(b3.wire.baud, 460800);
   EXPECT_EQ(b3.Ask(Cmd(1, 0x1033)).size(), 4u);
   EXPECT_EQ(b3.wire.baud, 115200) << "restarts at 115200";
+  // The long write takes 129 bytes and echoes a 16-bit length.
+  Bytes lw = Cmd(1, 0x1040);
+  P32(lw, 0x8000);
+  P16(lw, 129);
+  lw.resize(lw.size() + 129, 0x11);
+  EXPECT_EQ(b3.Ask(lw), (Bytes{1, 0x45, 0x10, 0x40, 0, 0, 0x80, 0, 0, 129, 0}));
+  EXPECT_EQ(b3.Ask(Cmd(1, 0x1091)), (Bytes{1, 0x45, 0x10, 0x91, 0, 128})) << "buffer size";
+  Bytes clear = Cmd(1, 0x1034);
+  for (char c : std::string("erase")) P8(clear, static_cast<uint8_t>(c));
+  EXPECT_EQ(b3.Ask(clear).size(), 4u);
+  EXPECT_TRUE(b3.unit.Flags() & 1) << "clear chip leaves no software";
 
   Bench b2(DisplayMcu2Profile());
   ToBootLoader(b2);
@@ -184,6 +195,10 @@ TEST(UnitProgrammer, StartsFromRamAtTheRateOfItsMcuType) {
   EXPECT_EQ(b2.wire.baud, 57600) << "MCU type 2: the link's rate";
   EXPECT_EQ(b2.Ask(Cmd(1, 0x1033)).size(), 4u);
   EXPECT_EQ(b2.wire.baud, 57600);
+  EXPECT_TRUE(b2.Ask(Cmd(1, 0x1091)).empty()) << "no buffer size on MCU type 2";
+  Bytes clear2 = Cmd(1, 0x1034);
+  for (char c : std::string("erase")) P8(clear2, static_cast<uint8_t>(c));
+  EXPECT_TRUE(b2.Ask(clear2).empty()) << "clear chip is for LPC parts only";
 
   // Reset to boot loader from the programmer; reset unit back to the software.
   EXPECT_EQ(b2.Ask(Cmd(1, 0x1011)).size(), 4u);
