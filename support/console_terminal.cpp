@@ -1,5 +1,6 @@
-// The process console on standard input and output. Output is kept until a line
-// end or a wait and then written through, so a pipe sees each line as it happens.
+// The process console on standard input and output. Output is written through
+// at once: a partial line (a prompt, progress marks before a wait for the unit)
+// reaches a pipe before the program waits, as every whole line does.
 // On a terminal, keys are read in non-canonical mode without echo; the mode is
 // kept while the run polls for Escape and given back by Restore.
 #include <poll.h>
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 
 #include "support/abort_record.h"
 #include "support/console.h"
@@ -18,23 +18,13 @@ namespace corv {
 namespace {
 class Terminal : public Console {
  public:
-  ~Terminal() override {
-    Flush();
-    Restore();
-  }
+  ~Terminal() override { Restore(); }
 
-  void Write(std::string_view text) override {
-    pending_.append(text);
-    if (text.find('\n') != std::string_view::npos) Flush();
-  }
+  void Write(std::string_view text) override { WriteAll(STDOUT_FILENO, text); }
 
-  void Flush() override {
-    if (!pending_.empty()) WriteAll(STDOUT_FILENO, pending_);
-    pending_.clear();
-  }
+  void Flush() override {}
 
   int ReadKey() override {
-    Flush();
     if (!isatty(STDIN_FILENO)) return ReadByte();
     bool wasRaw = raw_;
     if (!TakeTerminal()) return ReadByte();
@@ -89,7 +79,6 @@ class Terminal : public Console {
     return true;
   }
 
-  std::string pending_;
   termios saved_{};
   bool raw_ = false;
 };
