@@ -3,9 +3,17 @@
 
 #include <string>
 
+#include "flash/boot_commands.h"
+#include "flash/flash_target.h"
+#include "flash/interrogation.h"
+#include "flash/reboot.h"
 #include "link/discovery.h"
 
 namespace corv {
+
+LinkSession::LinkSession(Context& ctx, PortDriver& driver) : ctx_(ctx), link_(ctx, driver) {
+  InstallVersionsHook(link_, info_);
+}
 
 bool LinkSession::Reconnect() { return corv::Reconnect(link_); }
 
@@ -13,8 +21,9 @@ void LinkSession::NotInThisBuild(const char* what) { Fatal(ctx_, std::string(wha
 
 void LinkSession::RunUpdateProcedure(int32_t, bool) { NotInThisBuild("The update procedure"); }
 int32_t LinkSession::ReadManufacturingInput() { NotInThisBuild("The manufacturing input"); }
-bool LinkSession::RebootAndInterrogate(bool) { NotInThisBuild("The reboot into the boot loader"); }
-bool LinkSession::SelectFlashTarget() { NotInThisBuild("The flash target"); }
-bool LinkSession::ResetUnit() { NotInThisBuild("The unit reset"); }
+void LinkSession::ReadExtendedInformation() { corv::ReadExtendedInformation(link_, info_); }
+bool LinkSession::RebootAndInterrogate(bool preferRate) { return RebootToBootLoader(link_, info_, preferRate); }
+bool LinkSession::SelectFlashTarget() { return corv::SelectFlashTarget(link_, info_); }
+bool LinkSession::ResetUnit() { return corv::ResetUnit(link_, info_); }
 
 }  // namespace corv

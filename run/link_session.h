@@ -1,9 +1,11 @@
 // The unit session of a run over the unit link: the link record with its port
 // driver, and what the run modes ask of the connected unit. The link-side
 // operations (software mode, versions, reconnection, closing and unlocking)
-// come from the link; the update procedure and the boot-loader steps are not
-// in this build yet and end the run with a message saying so.
+// come from the link, the unit information, the reboot, the flash target and
+// the unit reset from the flash code; the update procedure is not in this
+// build yet and ends the run with a message saying so.
 #pragma once
+#include "flash/unit_info.h"
 #include "link/link.h"
 #include "run/unit_session.h"
 
@@ -12,19 +14,21 @@ namespace corv {
 class LinkSession : public UnitSession {
  public:
   // The link installs its release as the run's way-out hook.
-  LinkSession(Context& ctx, PortDriver& driver) : ctx_(ctx), link_(ctx, driver) {}
+  // The versions read at connection are printed and the card number checked.
+  LinkSession(Context& ctx, PortDriver& driver);
 
   Link& TheLink() { return link_; }
+  UnitInfo& Info() { return info_; }
 
   uint8_t SoftwareMode() const override { return link_.softwareMode; }
   void ForgetSoftwareMode() override { link_.softwareMode = modeUnknown; }
   uint16_t SoftwareVersion() const override { return link_.versions.softwareVersion; }
   uint8_t UnitId() const override { return link_.unitId; }
-  bool OverlappedInUse() const override { return false; }
+  bool OverlappedInUse() const override { return info_.overlapped; }
   bool Reconnect() override;
   void ClosePortAndUnlock() override { link_.ClosePortAndUnlock(); }
 
-  void ReadExtendedInformation() override {}
+  void ReadExtendedInformation() override;
   void RunUpdateProcedure(int32_t newSerialNumber, bool confirm) override;
   int32_t ReadManufacturingInput() override;
   bool RebootAndInterrogate(bool preferRate) override;
@@ -36,6 +40,7 @@ class LinkSession : public UnitSession {
 
   Context& ctx_;
   Link link_;
+  UnitInfo info_;
 };
 
 }  // namespace corv
