@@ -190,8 +190,9 @@ std::string RegGetString(const std::string& hiveFile, std::string_view path) {
   size_t pos = 0;
   std::optional<std::string> text = Quoted(data, pos);
   if (!text) return {};
-  // The value is read into a buffer of 257 bytes, its terminator included.
-  if (text->size() > 256) text->resize(256);
+  // The value is read into a buffer of 257 bytes, its terminator included; a
+  // longer one does not fit and reads as empty.
+  if (text->size() > 256) return {};
   return *text;
 }
 

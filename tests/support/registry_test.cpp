@@ -31,6 +31,11 @@ TEST(Registry, ReadsStringsOnly) {
   EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Oxlerand\\Corvanta\\"), "root of key");
   EXPECT_EQ(RegGetString(hive, "CommPort"), "hive default");  // no backslash: the root's default
   EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Other\\CommPort"), "");
+
+  RegSetString(hive, "SOFTWARE\\Big\\Fits", std::string(256, 'a'));
+  RegSetString(hive, "SOFTWARE\\Big\\TooLong", std::string(257, 'a'));
+  EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Big\\Fits"), std::string(256, 'a'));
+  EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Big\\TooLong"), "");
 }
 
 TEST(Registry, WritesThroughWholeFile) {
