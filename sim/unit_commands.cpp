@@ -407,6 +407,10 @@ void UnitModel::FileCommand(const Frame& f, uint16_t code, uint64_t atUs) {
     case 0x1071: {
       const uint32_t offset = Be32(f, 5);
       const size_t n = f[9];
+      // Blocks are taken in order only: one beyond the file's end (a block
+      // before it was lost) is dropped unanswered, so that an overlapped
+      // writer's cumulative acknowledgement never covers a block not written.
+      if (exists && offset > found->second.size()) return;
       const uint64_t count = ++counters_.fileBlocks;
       uint64_t used = 0;
       for (const auto& [number, data] : files_) used += number == file ? 0 : data.size();
