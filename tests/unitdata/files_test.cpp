@@ -1,0 +1,193 @@
+// Flash-drive files: attribute words, the up-to-date test, block layout,
+// overlapped windows and acknowledgements, read-back and failures.
+#include <algorithm>
+#include <map>
+
+#include "sim/unit_data.h"
+#include "tests/unitdata/frame_script.h"
+#include "tests/unitdata/unit_rig.h"
+#include "unitdata/file_attributes.h"
+#include "unitdata/file_commands.h"
+#include "unitdata/file_writer.h"
+#include "unitdata/unit_files.h"
+
+namespace corv::test {
+namespace {
+
+Bytes Pattern(size_t n, uint8_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 37 + (i >> 8));
+  return b;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(FileAttributes, WordsFollowTheMcuTypesByteOrder) {
+  const Bytes five = {1, 2, 3, 4, 5};
+  const FileAttributes be = ComputeFileAttributes(five.data(), 5, 2);
+  EXPECT_EQ(be, (FileAttributes{5, 0x01020304, 0x05000000, 0x01020304, 0x05000000}));
+  const FileAttributes le = ComputeFileAttributes(five.data(), 5, 3);
+  EXPECT_EQ(le, (FileAttributes{5, 0x04030201, 0x00000005, 0x04030201, 0x00000005}));
+  EXPECT_EQ(ComputeFileAttributes(five.data(), 0, 3), FileAttributes{});
+
+  // 302 bytes: 76 words, the last padded with two zero bytes; the unit agrees.
+  const Bytes data = Pattern(302, 9);
+  for (uint8_t mcu : {2, 3, 5}) {
+    const FileAttributes a = ComputeFileAttributes(data.data(), 302, mcu);
+    const auto unit = sim::FileAttributes(data.data(), 302, sim::LittleEndianWords(mcu));
+    EXPECT_EQ(a, (FileAttributes{unit[0], unit[1], unit[2], unit[3], unit[4]})) << int{mcu};
+  }
+}
+
+TEST(UnitFile, SentOnlyWhenDifferentInBlocksOf128) {
+  sim::UnitProfile profile = sim::DefaultProfile();
+  const Bytes same = Pattern(700, 3);
+  profile.files[0x51] = same;
+  profile.files[0x52] = Pattern(10, 1);
+  UnitRig rig(profile);
+  rig.ctx.settings.verifyOn = true;
+  rig.StartProgrammer();
+  std::vector<uint16_t> writes;
+  rig.line.writeLog = &writes;
+
+  // A file the unit already holds is not sent, nor read back.
+  EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x51, same.data(), 700));
+  EXPECT_TRUE(rig.Shows("-- Corvanta file is up to date\n"));
+  EXPECT_FALSE(rig.Shows("Updating Corvanta file"));
+  EXPECT_FALSE(rig.Shows("Verifying"));
+  EXPECT_EQ(rig.unit.Model().Counters().fileBlocks, 0u);
+
+  // 302 bytes: blocks of 128, 128 and 46 (frames of 10 + n + 2 bytes).
+  writes.clear();
+  const Bytes data = Pattern(302, 5);
+  EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 302));
+  const std::vector<uint16_t> blocks = {140, 140, 58};
+  EXPECT_NE(std::search(writes.begin(), writes.end(), blocks.begin(), blocks.end()), writes.end());
+  EXPECT_EQ(rig.unit.Model().Counters().fileBlocks, 3u);
+  EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
+  EXPECT_TRUE(rig.Shows("Bytes sent = 338 : Time = "));
+  EXPECT_TRUE(rig.Shows("Verifying new files...\n"));
+  EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
+  EXPECT_TRUE(rig.Shows("Bytes received = "));
+
+  // A 0-byte file replacing a 10-byte one: created and closed, no block.
+  EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x52, nullptr, 0));
+  EXPECT_EQ(rig.unit.Model().Counters().fileBlocks, 3u);
+  EXPECT_TRUE(rig.unit.Model().Files().at(0x52).empty());
+  // ... and then the unit's empty file matches size 0 and zero sums.
+  rig.console.ClearOutput();
+  EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x52, nullptr, 0));
+  EXPECT_TRUE(rig.Shows("-- Corvanta file is up to date\n"));
+}
+
+Bytes WriteAck(const Bytes& frame, uint32_t offset, uint8_t status = 0) {
+  Bytes r = {1, 0x45, 0x10, 0x71, frame[4]};
+  Put32(r, offset);
+  r.push_back(frame[9]);
+  r.push_back(status);
+  return r;
+}
+
+TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
+  const Bytes data = Pattern(384, 2);
+  {
+    // Window 2 (MCU type 2): the third block goes out only after the first is answered.
+    ScriptRig rig(2, true);
+    rig.script.replyDelayUs = 20000;
+    rig.script.handler = [](const Bytes& f, uint64_t) {
+      return std::vector<Bytes>{f[3] == 0x71 ? WriteAck(f, Be32(f, 5)) : Bytes{1, 0x45, f[2], f[3], 0}};
+    };
+    FileBlockWriter writer(*rig.link, 0x50, 2);
+    for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
+    EXPECT_TRUE(writer.Flush());
+    ASSERT_EQ(rig.script.frames.size(), 3u);
+    EXPECT_LT(rig.script.arrivals[1], rig.script.arrivals[0] + 20000);
+    EXPECT_GE(rig.script.arrivals[2], rig.script.arrivals[0] + 20000);
+  }
+  {
+    // One acknowledgement for 256 releases 0, 128 and 256 at once.
+    ScriptRig rig(3, true);
+    rig.script.handler = [](const Bytes& f, uint64_t) {
+      return Be32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
+    };
+    FileBlockWriter writer(*rig.link, 0x50, 8);
+    for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
+    EXPECT_TRUE(writer.Flush());
+    EXPECT_EQ(writer.Outstanding(), 0);
+    EXPECT_EQ(rig.script.frames.size(), 3u) << "nothing sent again";
+    EXPECT_FALSE(rig.Shows("!"));
+  }
+  {
+    // An acknowledgement for a block never sent proves nothing: the blocks
+    // outstanding go out again.
+    ScriptRig rig(2, true);
+    std::map<uint32_t, int> asked;
+    rig.script.handler = [&](const Bytes& f, uint64_t) {
+      const uint32_t o = Be32(f, 5);
+      const int n = ++asked[o];
+      if (o == 0 && n == 1) return std::vector<Bytes>{WriteAck(f, 256)};
+      if (o == 128 && n == 1) return std::vector<Bytes>{};
+      return std::vector<Bytes>{WriteAck(f, o)};
+    };
+    FileBlockWriter writer(*rig.link, 0x50, 2);
+    for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
+    EXPECT_TRUE(writer.Flush());
+    EXPECT_EQ(asked[0], 2) << "block 0 was sent again";
+    EXPECT_EQ(asked[128], 2);
+    EXPECT_TRUE(rig.Shows("!"));
+  }
+}
+
+TEST(UnitFile, HardwareFailureDuringOverlappedWriting) {
+  UnitRig rig(sim::DefaultProfile(), true);
+  rig.StartProgrammer();
+  ASSERT_TRUE(rig.info.overlapped);
+  rig.unit.Model().faults.fileBlockResult[2] = 0x33;
+  const Bytes data = Pattern(1000, 8);
+  EXPECT_FALSE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 1000));
+  EXPECT_TRUE(rig.Shows("\nUnit reported hardware failure, cannot write to flash drive. Address=$00000080, Result=33\n"));
+  EXPECT_FALSE(rig.Shows("OK - file has been updated"));
+}
+
+TEST(UnitFile, ReadBackComparesOnlyIntactMatchingReplies) {
+  UnitRig rig(sim::DefaultProfile());
+  rig.StartProgrammer();
+  const Bytes data = Pattern(256, 4);
+  ASSERT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 256));
+
+  // A data byte damaged on the line: the frame check fails, the block is asked
+  // for again and the read-back goes on.
+  rig.console.ClearOutput();
+  rig.line.toHost.corruptAt = {rig.line.BytesToHost() + 40};
+  EXPECT_TRUE(ReadFileBlock(*rig.link, 0x50, 0, data.data(), 128));
+  EXPECT_TRUE(rig.Shows("!"));
+  EXPECT_FALSE(rig.Shows("Verify file failed"));
+
+  // What the drive really holds differs: fatal.
+  Bytes other = data;
+  other[128 + 17] ^= 0x40;
+  EXPECT_EQ(rig.ExitStatusOf([&] { ReadFileBlock(*rig.link, 0x50, 128, other.data() + 128, 128); }), 1);
+  EXPECT_TRUE(rig.Shows("Fatal Error: Verify file failed at 00000080\n"));
+}
+
+TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
+  ScriptRig rig(3);
+  const Bytes data = Pattern(16, 1);
+  rig.script.handler = [&](const Bytes& f, uint64_t) {
+    Bytes r = {1, 0x45, 0x10, 0x62, f[4]};  // should be 0x1061
+    Put32(r, Be32(f, 5));
+    r.push_back(f[9]);
+    r.insert(r.end(), data.begin(), data.end());
+    return std::vector<Bytes>{r};
+  };
+  EXPECT_FALSE(ReadFileBlock(*rig.link, 0x50, 0, data.data(), 16));
+  EXPECT_EQ(rig.script.frames.size(), 20u);
+  EXPECT_EQ(Count(rig.console.Output(), "!"), 20u);
+}
+
+}  // namespace
+}  // namespace corv::test
