@@ -17,9 +17,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The programs are built beside the test program unless CORV_BIN_DIR says.
 std::string BinDir() {
-  const char* d = std::getenv("CORV_BIN_DIR");
-  return d ? d : "build/bin";
+  if (const char* d = std::getenv("CORV_BIN_DIR")) return d;
+  std::error_code ec;
+  return fs::read_symlink("/proc/self/exe", ec).parent_path().string();
 }
 
 struct Child {
