@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "link/port_posix.h"
 #include "run/program.h"
 
 namespace {
@@ -19,9 +20,12 @@ int main(int argc, char** argv) {
   corv::Context ctx(corv::TerminalConsole(), corv::SystemClock());
   ctx.programPath = OwnPath(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  corv::PosixPortDriver ports;
+  corv::StartOptions options;
+  options.portDriver = &ports;
   int status = 0;
   try {
-    status = corv::RunCorvUpdater(ctx, args);
+    status = corv::RunCorvUpdater(ctx, args, options);
   } catch (const corv::RunExit& e) {
     status = e.status;
   }
