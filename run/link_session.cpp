@@ -1,13 +1,12 @@
 // The run's unit session over the unit link.
 #include "run/link_session.h"
 
-#include <string>
-
 #include "flash/boot_commands.h"
 #include "flash/flash_target.h"
 #include "flash/interrogation.h"
 #include "flash/reboot.h"
 #include "link/discovery.h"
+#include "run/update_procedure.h"
 
 namespace corv {
 
@@ -17,12 +16,22 @@ LinkSession::LinkSession(Context& ctx, PortDriver& driver) : ctx_(ctx), link_(ct
 
 bool LinkSession::Reconnect() { return corv::Reconnect(link_); }
 
-void LinkSession::NotInThisBuild(const char* what) { Fatal(ctx_, std::string(what) + " is not part of this build"); }
+void LinkSession::RunUpdateProcedure(int32_t newSerialNumber, bool confirm) {
+  UpdateTarget target{link_, info_, manufacturing_.record, [this] { InstallSecuredBootLoader(ctx_, *this, env); }};
+  RunUpdate(ctx_, target, newSerialNumber, confirm);
+}
 
-void LinkSession::RunUpdateProcedure(int32_t, bool) { NotInThisBuild("The update procedure"); }
-int32_t LinkSession::ReadManufacturingInput() { NotInThisBuild("The manufacturing input"); }
+int32_t LinkSession::ReadManufacturingInput() {
+  manufacturing_ = corv::ReadManufacturingInput(ctx_);
+  return manufacturing_.serialNumber;
+}
+
 void LinkSession::ReadExtendedInformation() { corv::ReadExtendedInformation(link_, info_); }
-bool LinkSession::RebootAndInterrogate(bool preferRate) { return RebootToBootLoader(link_, info_, preferRate); }
+bool LinkSession::RebootAndInterrogate(bool preferRate) {
+  // A port handed to CorvBoot comes back locked again before it is reopened.
+  if (!link_.PortOpen() && !link_.LockAndOpenPort(Link::shortTimeoutMs)) return false;
+  return RebootToBootLoader(link_, info_, preferRate);
+}
 bool LinkSession::SelectFlashTarget() { return corv::SelectFlashTarget(link_, info_); }
 bool LinkSession::ResetUnit() { return corv::ResetUnit(link_, info_); }
 

@@ -2,12 +2,15 @@
 // driver, and what the run modes ask of the connected unit. The link-side
 // operations (software mode, versions, reconnection, closing and unlocking)
 // come from the link, the unit information, the reboot, the flash target and
-// the unit reset from the flash code; the update procedure is not in this
-// build yet and ends the run with a message saying so.
+// the unit reset from the flash code, the update and the manufacturing input
+// from the update procedure and the unit data.
 #pragma once
 #include "flash/unit_info.h"
 #include "link/link.h"
+#include "run/boot_program.h"
 #include "run/unit_session.h"
+#include "support/files.h"
+#include "unitdata/manufacturing_fields.h"
 
 namespace corv {
 
@@ -16,6 +19,9 @@ class LinkSession : public UnitSession {
   // The link installs its release as the run's way-out hook.
   // The versions read at connection are printed and the card number checked.
   LinkSession(Context& ctx, PortDriver& driver);
+
+  // Where CorvBoot is looked for (CORVUPDATER); the process environment unless set.
+  EnvLookup env = [](const char* name) { return EnvironmentValue(name); };
 
   Link& TheLink() { return link_; }
   UnitInfo& Info() { return info_; }
@@ -36,11 +42,10 @@ class LinkSession : public UnitSession {
   bool ResetUnit() override;
 
  private:
-  [[noreturn]] void NotInThisBuild(const char* what);
-
   Context& ctx_;
   Link link_;
   UnitInfo info_;
+  ManufacturingInput manufacturing_;
 };
 
 }  // namespace corv
