@@ -167,6 +167,42 @@ TEST(Discovery, AddressSearch) {
   }
 }
 
+TEST(Discovery, UnitIdGiven) {
+  {  // -u7: the boot loader at 9600, then address 7 at the remembered rate, first of all,
+     // also after the search of COM1 moved the address.
+    Rig rig;
+    rig.ctx.settings.unitIdGiven = true;
+    rig.ctx.settings.requestedUnitId = 7;
+    rig.driver.AddLine(1);
+    sim::VirtualUnit unit(rig.driver.AddLine(2), Software(7, 19200));
+    Link& link = rig.MakeLink();
+    ASSERT_TRUE(SearchPorts(link));
+    EXPECT_TRUE(Contains(rig.Out(), "Probing COM2\nChecking Unit ID...\nbaud rate = 9600 (no parity) timeout=100ms\n"
+                                    "Sending boot loader response request\nbaud rate = 19200 (no parity) timeout=100ms\n"
+                                    "Sending quick response request\nOK - got quick response request\n"
+                                    "-- Found Unit ID = 07\n"));
+    EXPECT_EQ(rig.ctx.settings.portNumber, 2);
+    EXPECT_EQ(link.softwareMode, modeCorvantaSoftware);
+  }
+  {  // Nothing at the address: 200 cycles at 9600 and 115200, then the usual probe.
+    Rig rig;
+    rig.ctx.settings.debugOn = false;
+    rig.ctx.settings.unitIdGiven = true;
+    rig.ctx.settings.requestedUnitId = 7;
+    rig.driver.AddLine(2);
+    Link& link = rig.MakeLink();
+    rig.ctx.settings.portNumber = 2;
+    ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+    EXPECT_FALSE(ProbeUnit(link, false));
+    EXPECT_EQ(rig.driver.RatesOf({0x07, 0x41}).size(), 200u);
+    const std::vector<int32_t> boot = rig.driver.RatesOf({0x01, 0x45, 0x10, 0x12});
+    ASSERT_EQ(boot.size(), 202u);
+    EXPECT_EQ(boot[1], 115200);
+    EXPECT_EQ(rig.driver.sent[400].bytes, std::vector<uint8_t>{'?'});
+    EXPECT_EQ(rig.Out(), "Searching for unit ID...\n..");
+  }
+}
+
 TEST(Discovery, WhatElseAnswers) {
   {  // A unit in its boot loader at 115200 (no working software).
     Rig rig;
