@@ -12,6 +12,12 @@
 // listens at the link's rate on MCU types 1 and 2 and at 115200 on MCU types 3
 // and 5, where it restarts at 115200 after reset programmer too.
 //
+// CTS: the boot loader raises it on MCU types 3 and 5, where overlapped
+// downloads start from it, and every programmer raises it (on MCU type 2 the
+// program looks for it once the programmer runs); the profile can deny it.
+// Sequenced blocks are taken in order only, so a cumulative reply never covers
+// a block that was lost on the line.
+//
 // Flash passes: the flash blocks from the programmer's start (or the last reset
 // programmer) up to the next reset programmer or reset unit are one pass, kept
 // by address. At its end the CRC-32 over its blocks in rising address order
