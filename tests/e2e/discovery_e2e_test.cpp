@@ -131,4 +131,43 @@ TEST(DiscoveryE2E, PortSearchFindsCorvSimOnCom3AndConnects) {
   fs::remove_all(box);
 }
 
+// A port where nothing answers: the run waits for a power cycle, and a signal
+// then ends it with the port closed and its lock file removed.
+TEST(DiscoveryE2E, SignalWhileWaitingForThePowerCycleRemovesTheLock) {
+  char tmpl[] = "/tmp/corv-wait-XXXXXX";
+  const std::string box = mkdtemp(tmpl);
+  const std::string root = box + "/machine";
+  const std::string locks = box + "/locks/";
+  fs::create_directories(root);
+  fs::create_directories(locks);
+  const std::string prog = box + "/CorvUpdater";
+  fs::copy_file(BinDir() + "/CorvUpdater", prog);
+  fs::permissions(prog, fs::perms::owner_all);
+  std::ofstream(box + "/dead.txt") << "kind=dead\n";
+  const std::vector<std::string> env = {"CORVANTAROOT=" + root, "CORVANTALOCKDIR=" + locks};
+
+  Proc sim = Spawn(BinDir() + "/CorvSim", {"--profile", box + "/dead.txt", "COM5"}, env, box);
+  ASSERT_GT(sim.pid, 0);
+  std::string simOut;
+  ReadUntil(sim.out, simOut, "ready COM5", 10);
+  ASSERT_NE(simOut.find("ready COM5"), std::string::npos) << simOut;
+
+  Proc run = Spawn(prog, {"-y", "COM5"}, env, box);
+  std::string out;
+  ReadUntil(run.out, out, "please turn the unit power off and on now\n", 60);
+  ASSERT_NE(out.find("Opening COM5\nUsing CORVANTALOCKDIR=" + locks + "\n"), std::string::npos) << out;
+  EXPECT_TRUE(fs::exists(locks + "lockCorvantaCommPort5"));
+  kill(run.pid, SIGTERM);
+  ReadUntil(run.out, out, "-- aborted\n", 10);
+  EXPECT_EQ(WaitFor(run.pid, 10), 1);
+  close(run.out);
+  EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(locks + "lockCorvantaCommPort5"));
+
+  kill(sim.pid, SIGTERM);
+  EXPECT_EQ(WaitFor(sim.pid, 10), 0);
+  close(sim.out);
+  fs::remove_all(box);
+}
+
 }  // namespace
