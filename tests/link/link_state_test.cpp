@@ -152,6 +152,18 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   for (size_t at = 0; (at = rig.Out().find("COM9 is not present on this computer\n", at)) != std::string::npos; ++at) ++n;
   EXPECT_EQ(n, 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: No such file or directory\n"));
+
+  // A port number below 1 is not present, and a rate of 0 (-b abc) is refused,
+  // without asking the driver.
+  const int opens = rig.driver.opens;
+  rig.ctx.settings.portNumber = 0;
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(OpenErrorCode(link.lastOpen), kErrorNotPresent);
+  rig.ctx.settings.portNumber = 3;
+  rig.ctx.settings.baudRate = 0;
+  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(OpenErrorCode(link.lastOpen), kErrorSettingRefused);
+  EXPECT_EQ(rig.driver.opens, opens);
 }
 
 TEST(LinkRates, RememberStepAndLock) {
