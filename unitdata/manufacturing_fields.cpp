@@ -60,8 +60,9 @@ bool ResultExchange(Link& link, uint8_t address, const cmd::Command& command, Pa
   return false;
 }
 
-}  // namespace
-
+// The hex pairs of one field: each pair of characters is a byte, and a
+// character that is not a hex digit ends that pair's number early ("0G" is 0),
+// unlike the general hex reader. `text` holds at least 2 * n characters.
 void ReadFieldPairs(const char* text, uint8_t* out, int n) {
   for (int i = 0; i < n; ++i) {
     int value = 0;
@@ -73,6 +74,8 @@ void ReadFieldPairs(const char* text, uint8_t* out, int n) {
     out[i] = static_cast<uint8_t>(value);
   }
 }
+
+}  // namespace
 
 ManufacturingInput ReadManufacturingInput(Context& ctx) {
   ManufacturingInput input;

@@ -30,11 +30,6 @@ struct ManufacturingInput {
 // none with "Missing SerialNo".
 ManufacturingInput ReadManufacturingInput(Context& ctx);
 
-// The hex pairs of one field: each pair of characters is a byte, and a
-// character that is not a hex digit ends that pair's number early ("0G" is 0).
-// `text` holds at least 2 * n characters.
-void ReadFieldPairs(const char* text, uint8_t* out, int n);
-
 // 0x1019 to the running software (fatal in another mode). On success `differs`
 // tells whether the unit's fields differ from the record. False after 20
 // failed attempts.

@@ -20,12 +20,6 @@ Bytes Pattern(size_t n, uint8_t seed) {
   return b;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(FileAttributes, WordsFollowTheMcuTypesByteOrder) {
   const Bytes five = {1, 2, 3, 4, 5};
   const FileAttributes be = ComputeFileAttributes(five.data(), 5, 2);
@@ -186,7 +180,7 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
   };
   EXPECT_FALSE(ReadFileBlock(*rig.link, 0x50, 0, data.data(), 16));
   EXPECT_EQ(rig.script.frames.size(), 20u);
-  EXPECT_EQ(Count(rig.console.Output(), "!"), 20u);
+  EXPECT_EQ(Occurrences(rig.console.Output(), "!"), 20u);
 }
 
 }  // namespace

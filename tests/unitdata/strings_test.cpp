@@ -123,15 +123,8 @@ TEST(DriveFiles, FontsInTableOrderEachTestedOnItsOwn) {
   rig.StartProgrammer();
   EXPECT_TRUE(UpdateFontFiles(*rig.link, rig.info));
   const std::string& out = rig.Out();
-  size_t upToDate = 0, updated = 0;
-  for (size_t at = out.find("-- Corvanta file is up to date"); at != std::string::npos;
-       at = out.find("-- Corvanta file is up to date", at + 1))
-    ++upToDate;
-  for (size_t at = out.find("Updating Corvanta file..."); at != std::string::npos;
-       at = out.find("Updating Corvanta file...", at + 1))
-    ++updated;
-  EXPECT_EQ(upToDate, 1u);
-  EXPECT_EQ(updated, 13u);
+  EXPECT_EQ(Occurrences(out, "-- Corvanta file is up to date"), 1u);
+  EXPECT_EQ(Occurrences(out, "Updating Corvanta file..."), 13u);
   // The third font's check comes between the second's and the fourth's.
   EXPECT_LT(out.find("GetFileAttributes:51"), out.find("GetFileAttributes:52"));
   EXPECT_LT(out.find("GetFileAttributes:52"), out.find("GetFileAttributes:53"));

@@ -21,6 +21,12 @@
 
 namespace corv::test {
 
+inline size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 struct UnitRig {
   explicit UnitRig(const sim::UnitProfile& profile, bool overlapped = false)
       : ctx(console, clock), driver(clock), line(driver.AddLine(1)), unit(line, profile) {
