@@ -1,0 +1,121 @@
+// The bench of the in-process update tests: the whole program on a virtual
+// line and virtual time, with a virtual unit on COM3, a machine folder of its
+// own (registry, lock folder, LogFiles beside the program), scripted keys and
+// parameter files made from the unit's own fields rules.
+#pragma once
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "link/virtual_line.h"
+#include "payloads/catalogue.h"
+#include "run/program.h"
+#include "sim/unit_data.h"
+#include "sim/virtual_unit.h"
+#include "support/registry.h"
+
+namespace corv::testing {
+
+namespace fs = std::filesystem;
+
+// A Display with MCU type 3 that already holds everything this program carries.
+inline sim::UnitProfile CurrentDisplay() {
+  sim::UnitProfile p = sim::DefaultProfile();
+  p.version = kPayloadSoftwareVersion;
+  p.checksum = kDisplayMcu3Checksum;
+  std::string error;
+  EXPECT_TRUE(sim::ApplySetting(p, "file40", "catalogue", error)) << error;
+  for (const FontEntry& f : FontTable()) {
+    char key[8];
+    std::snprintf(key, sizeof key, "file%02X", f.fileNumber);
+    EXPECT_TRUE(sim::ApplySetting(p, key, "catalogue", error)) << error;
+  }
+  return p;
+}
+
+// Parameter-file lines of a manufacturing run that writes `serial`.
+inline std::string ManufacturingJob(uint32_t serial, bool program = true) {
+  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
+  std::ostringstream s;
+  s << "CorvManufacture=TRUE\r\nProgram=" << (program ? "TRUE" : "FALSE") << "\r\n"
+    << "EncryptedSerialNo=" << t.serialNo << "\r\nEncryptedSerialNoCRC=" << t.serialNoCrc << "\r\n"
+    << "EncryptedSecretKeys=" << t.secretKeys << "\r\nEncryptedSecretKeysCRC=" << t.secretKeysCrc << "\r\n"
+    << "SerialNo=" << serial << "\r\n";
+  return s.str();
+}
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct UpdateBench {
+  explicit UpdateBench(const sim::UnitProfile& profile, std::string keys = {}) : console(std::move(keys)) {
+    char tmpl[] = "/tmp/corv-update-XXXXXX";
+    dir = mkdtemp(tmpl);
+    fs::create_directories(dir + "/bin");
+    fs::create_directories(dir + "/locks");
+    setenv("CORVANTAROOT", dir.c_str(), 1);
+    setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
+    unsetenv("CORVUPDATER");
+    ctx.programPath = dir + "/bin/CorvUpdater";
+    unit = std::make_unique<sim::VirtualUnit>(driver.AddLine(3), profile);
+  }
+  ~UpdateBench() {
+    unit.reset();
+    unsetenv("CORVANTAROOT");
+    unsetenv("CORVANTALOCKDIR");
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  // The program with these arguments; its exit status.
+  int Run(const std::vector<std::string>& args) {
+    StartOptions opts;
+    opts.installAbortHandler = false;
+    opts.env = [](const char*) { return std::string(); };
+    opts.portDriver = &driver;
+    try {
+      return RunCorvUpdater(ctx, args, opts);
+    } catch (const RunExit& e) {
+      return e.status;
+    }
+  }
+  std::string Job(const std::string& text) {
+    const std::string path = dir + "/job.ini";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  const std::string& Out() const { return console.Output(); }
+  bool Has(const std::string& text) const { return Out().find(text) != std::string::npos; }
+  size_t Count(const std::string& text) const {
+    size_t n = 0;
+    for (size_t at = Out().find(text); at != std::string::npos; at = Out().find(text, at + 1)) ++n;
+    return n;
+  }
+  // The run's log file (one per run).
+  std::string Log() const {
+    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path());
+    return {};
+  }
+  bool LockLeft() const { return fs::exists(dir + "/locks/lockCorvantaCommPort3"); }
+  bool PortOpen() { return driver.Line(3)->HostOpen(); }
+  std::string SavedPort() const { return RegGetMachineString("SOFTWARE\\Oxlerand\\Corvanta\\CommPort"); }
+  sim::UnitModel& Model() { return unit->Model(); }
+
+  std::string dir;
+  ScriptedConsole console;
+  VirtualClock clock;
+  Context ctx{console, clock};
+  VirtualPortDriver driver{clock};
+  std::unique_ptr<sim::VirtualUnit> unit;
+};
+
+}  // namespace corv::testing
