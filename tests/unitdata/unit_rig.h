@@ -4,7 +4,10 @@
 // run does (reboot into the boot loader, flash target, programmer download).
 #pragma once
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -20,6 +23,30 @@
 #include "support/context.h"
 
 namespace corv::test {
+
+// A machine folder of its own (the registry the flash writing saves the port
+// in) and no lock folder, for one rig.
+class OwnMachineFolder {
+ public:
+  OwnMachineFolder() {
+    static int n = 0;
+    dir_ = std::filesystem::temp_directory_path() /
+           ("corv-unitdata-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
+    std::filesystem::create_directories(dir_);
+    setenv("CORVANTAROOT", dir_.c_str(), 1);
+    unsetenv("CORVANTALOCKDIR");
+  }
+  ~OwnMachineFolder() {
+    unsetenv("CORVANTAROOT");
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  OwnMachineFolder(const OwnMachineFolder&) = delete;
+  OwnMachineFolder& operator=(const OwnMachineFolder&) = delete;
+
+ private:
+  std::filesystem::path dir_;
+};
 
 inline size_t Occurrences(const std::string& text, const std::string& what) {
   size_t n = 0;
@@ -75,6 +102,7 @@ struct UnitRig {
     return -1;
   }
 
+  OwnMachineFolder machine;
   VirtualClock clock;
   ScriptedConsole console;
   Context ctx;
