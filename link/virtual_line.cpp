@@ -3,7 +3,9 @@
 // program byte that has fully arrived at the far end by then is handed to it
 // first (its answers go on the wire towards the program with their own times).
 // Times are kept in nanoseconds so that byte times of non-integral
-// microseconds add up without drift.
+// microseconds add up without drift. Each byte towards the program carries the
+// time its stop bit ends and the time the adapter lets the program have it;
+// both only grow along the queue, so reads stay a look at its front.
 #include "link/virtual_line.h"
 
 #include <algorithm>
@@ -61,7 +63,43 @@ void VirtualLine::SetFarLine(int32_t baud, bool evenParity) {
 
 void VirtualLine::Queue(uint64_t& atNs, uint8_t byte, uint64_t byteNs) {
   atNs += byteNs;
-  toHostQueue_.push_back({atNs, farBaud_, byte, farParity_});
+  toHostQueue_.push_back({atNs, atNs, farBaud_, byte, farParity_});
+  if (latencyNs_ > 0) Hold(toHostQueue_.size() - 1);
+}
+
+// --- The adapter.
+
+void VirtualLine::SetAdapter(uint32_t latencyUs, uint16_t packetBytes) {
+  latencyNs_ = uint64_t{latencyUs} * 1000;
+  packetBytes_ = std::max<uint16_t>(packetBytes, 1);
+  // Bytes the program could not have yet follow the new adapter.
+  const uint64_t now = EventNs();
+  size_t from = toHostQueue_.size();
+  while (from > 0 && toHostQueue_[from - 1].deliverNs > now) --from;
+  Regroup(from);
+}
+
+void VirtualLine::Hold(size_t i) {
+  InFlight& f = toHostQueue_[i];
+  if (latencyNs_ == 0) {
+    f.deliverNs = f.arriveNs;
+    return;
+  }
+  if (heldCount_ == 0 || f.arriveNs >= heldDeadlineNs_) {  // the first byte held starts the timer
+    heldCount_ = 0;
+    heldDeadlineNs_ = f.arriveNs + latencyNs_;
+  }
+  f.deliverNs = heldDeadlineNs_;
+  if (++heldCount_ < packetBytes_) return;
+  // A full packet goes to the PC at once, with the byte that filled it.
+  const size_t n = std::min(heldCount_, i + 1);
+  for (size_t k = i + 1 - n; k <= i; ++k) toHostQueue_[k].deliverNs = f.arriveNs;
+  heldCount_ = 0;
+}
+
+void VirtualLine::Regroup(size_t from) {
+  heldCount_ = 0;
+  for (size_t i = from; i < toHostQueue_.size(); ++i) Hold(i);
 }
 
 void VirtualLine::FarSend(uint64_t atUs, const uint8_t* data, size_t n) {
@@ -86,6 +124,11 @@ void VirtualLine::FarFlush() {
   const uint64_t now = EventNs();
   while (!toHostQueue_.empty() && toHostQueue_.back().arriveNs > now) toHostQueue_.pop_back();
   farTxFreeNs_ = std::min(farTxFreeNs_, now);
+  if (latencyNs_ == 0) return;
+  // What the adapter already holds stays; its open packet may have lost bytes.
+  size_t from = toHostQueue_.size();
+  while (from > 0 && toHostQueue_[from - 1].deliverNs > now) --from;
+  Regroup(from);
 }
 
 void VirtualLine::SetCts(bool on) { SetCtsAt(CeilUs(EventNs()), on); }
@@ -189,7 +232,7 @@ void VirtualLine::RunUntil(uint64_t ns) {
 // --- The program's side.
 
 void VirtualLine::PurgeInput(uint64_t nowNs) {
-  while (!toHostQueue_.empty() && toHostQueue_.front().arriveNs <= nowNs) toHostQueue_.pop_front();
+  while (!toHostQueue_.empty() && toHostQueue_.front().deliverNs <= nowNs) toHostQueue_.pop_front();
 }
 
 bool VirtualLine::OpenHost(const LineSettings& line, int16_t readTimeoutMs) {
@@ -242,7 +285,7 @@ int VirtualLine::HostReceive(uint8_t* buf, uint16_t count) {
     const uint64_t deadline = now + uint64_t(readTimeoutMs_) * 1000000;
     const auto countArrives = [&] {
       uint64_t t = deadline;
-      if (toHostQueue_.size() >= count) t = std::min(t, toHostQueue_[count - 1u].arriveNs);
+      if (toHostQueue_.size() >= count) t = std::min(t, toHostQueue_[count - 1u].deliverNs);
       return std::max(t, now);
     };
     // Replies the far end makes to bytes arriving meanwhile can only come later
@@ -262,7 +305,7 @@ int VirtualLine::HostReceive(uint8_t* buf, uint16_t count) {
     RunUntil(NowNs());
   }
   int n = 0;
-  while (n < count && !toHostQueue_.empty() && toHostQueue_.front().arriveNs <= until) {
+  while (n < count && !toHostQueue_.empty() && toHostQueue_.front().deliverNs <= until) {
     const InFlight& f = toHostQueue_.front();
     uint8_t b = f.byte;
     if (f.baud != host_.baud || f.parity != host_.parity) {

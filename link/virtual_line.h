@@ -4,6 +4,8 @@
 // wire, each direction on its own; reads wait in virtual time for their count or
 // their time-out; bytes sent at another rate or parity than the receiver's are
 // garbage to it; the far end drives CTS; faults can be injected either way.
+// On the program's receive side the line can stand for a USB serial adapter,
+// which holds received bytes for its latency timer or until a USB packet fills.
 #pragma once
 #include <cstdint>
 #include <cstddef>
@@ -78,6 +80,17 @@ class VirtualLine {
   // Adds `us` to the delivery of the reply bytes sent from now on (late replies).
   uint64_t extraReplyDelayUs = 0;
 
+  // --- The adapter in front of the program's receiver.
+  // A USB serial adapter holds the bytes it receives and hands them to the PC
+  // when its latency timer, started by the first byte it holds, expires, or
+  // when it holds a full USB packet of `packetBytes` payload bytes: then with
+  // the byte that fills it. Latency 0 is a plain UART: each byte is there as
+  // its stop bit ends. The PC's purge cannot reach bytes the adapter holds;
+  // they arrive after it.
+  static constexpr uint16_t kUsbPacketBytes = 62;
+  void SetAdapter(uint32_t latencyUs, uint16_t packetBytes = kUsbPacketBytes);
+  uint32_t AdapterLatencyUs() const { return static_cast<uint32_t>(latencyNs_ / 1000); }
+
   // --- The program's side, used by the driver's port object.
   bool OpenHost(const LineSettings& line, int16_t readTimeoutMs);
   void CloseHost();
@@ -141,8 +154,9 @@ class VirtualLine {
     uint64_t readyNs;
     uint8_t byte;
   };
-  struct InFlight {  // on the wire towards the program
-    uint64_t arriveNs;
+  struct InFlight {  // on the wire towards the program, or held by the adapter
+    uint64_t arriveNs;   // its stop bit has ended
+    uint64_t deliverNs;  // the program can read it (the adapter lets it go)
     int32_t baud;  // the sender's line, to judge it against the receiver's
     uint8_t byte;
     bool parity;
@@ -164,6 +178,12 @@ class VirtualLine {
   bool CtsAt(uint64_t ns) const;
   void Deliver(uint64_t ns, uint8_t byte);
   void Queue(uint64_t& atNs, uint8_t byte, uint64_t byteNs);
+  // Gives toHostQueue_[i], the newest byte of the adapter's packet, its
+  // delivery time (and the whole packet's, when it fills it).
+  void Hold(size_t i);
+  // Groups the bytes from `from` on into packets anew, the first one opening
+  // a packet (after bytes were withdrawn or the adapter changed).
+  void Regroup(size_t from);
   // Applies drop / corrupt / insert to byte `index`; false when it vanishes.
   static bool Damage(const LineFaults& f, uint64_t index, uint8_t& byte, bool& stray, uint8_t& strayByte);
   uint8_t Garble(uint8_t byte, int32_t baud, bool parity) const;
@@ -185,6 +205,10 @@ class VirtualLine {
   std::vector<CtsChange> cts_;  // in time order; off before the first
   Fifo<Pending> txBuffer_;
   Fifo<InFlight> toHostQueue_;
+  uint64_t latencyNs_ = 0;
+  uint16_t packetBytes_ = kUsbPacketBytes;
+  size_t heldCount_ = 0;         // bytes in the adapter's open packet (the newest queued)
+  uint64_t heldDeadlineNs_ = 0;  // when its latency timer expires
   LineErrors hostErrors_{};
   uint64_t sentToFar_ = 0, sentToHost_ = 0;
 };

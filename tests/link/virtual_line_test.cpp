@@ -236,6 +236,87 @@ TEST_F(VirtualLineTest, CtsDrivenByTheFarEndGatesOutput) {
   EXPECT_EQ(end.got, data);
 }
 
+TEST_F(VirtualLineTest, UsbAdapterHoldsReceivedBytes) {
+  EXPECT_EQ(line.AdapterLatencyUs(), 0u);  // a plain UART unless a test says otherwise
+  auto port = Open();
+  const auto data = Pattern(100);
+  uint8_t in[100];
+  const uint64_t bt = VirtualLine::ByteTimeNs(115200, false);  // 95486 ns
+
+  // The timer starts with the first byte held; a short reply waits for it whole.
+  line.SetAdapter(16000);
+  uint64_t t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 14);
+  ASSERT_EQ(port->Receive(in, 14), 14);
+  EXPECT_EQ(clock.NowUs() - t0, (bt + 16000000 + 999) / 1000);  // 16096 us, not 1337
+  EXPECT_EQ(std::vector<uint8_t>(in, in + 14), std::vector<uint8_t>(data.begin(), data.begin() + 14));
+
+  // A full USB packet of 62 goes at once; the 63rd byte starts a new timer.
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 100);
+  ASSERT_EQ(port->Receive(in, 62), 62);
+  EXPECT_EQ(clock.NowUs() - t0, (62 * bt + 999) / 1000);
+  ASSERT_EQ(port->Receive(in + 62, 38), 38);
+  EXPECT_EQ(clock.NowUs() - t0, (63 * bt + 16000000 + 999) / 1000);
+  EXPECT_EQ(std::vector<uint8_t>(in, in + 100), data);
+  line.SetAdapter(16000, 8);  // another packet size
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 10);
+  ASSERT_EQ(port->Receive(in, 8), 8);
+  EXPECT_EQ(clock.NowUs() - t0, (8 * bt + 999) / 1000);
+  ASSERT_EQ(port->Receive(in, 8), 2);  // the last two on their timer, then the time-out
+
+  // Bytes slower than the timer each wait for a timer of their own.
+  port->SetLine({9600, 2, false, false, false});
+  line.SetFarLine(9600, false);
+  line.SetAdapter(1000);
+  const uint64_t slow = VirtualLine::ByteTimeNs(9600, false);
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 3);
+  ASSERT_EQ(port->Receive(in, 3), 3);
+  EXPECT_EQ(clock.NowUs() - t0, (3 * slow + 1000000 + 999) / 1000);  // 4438 us, a UART 3438
+
+  // Polling with time-out 0 sees nothing before the timer, everything after.
+  port.reset();
+  port = Open({115200, 2, false, false, false}, 0);
+  line.SetFarLine(115200, false);
+  line.SetAdapter(16000);
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 10);
+  clock.AdvanceTo(t0 + 16000);
+  EXPECT_EQ(port->Receive(in, 10), 0);
+  clock.AdvanceTo(t0 + 16096);
+  EXPECT_EQ(port->Receive(in, 10), 10);
+
+  // The PC's purge drops what it holds, not what the adapter still holds.
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 10);
+  clock.AdvanceTo(t0 + 2000);  // all on the adapter, none with the PC
+  port->Purge();
+  clock.AdvanceTo(t0 + 16096);
+  EXPECT_EQ(port->Receive(in, 10), 10);
+  line.FarSend(clock.NowUs(), data.data(), 10);
+  clock.SleepMs(20);
+  port->Purge();
+  EXPECT_EQ(port->Receive(in, 10), 0);
+
+  // A far end that resets drops what is on the wire; the adapter's bytes come.
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 20);
+  clock.AdvanceTo(t0 + 1000);  // ten have arrived
+  line.FarFlush();
+  clock.AdvanceTo(t0 + 17000);
+  EXPECT_EQ(port->Receive(in, 20), 10);
+  EXPECT_EQ(in[9], data[9]);
+
+  // Back to a plain UART: each byte is there as its stop bit ends.
+  line.SetAdapter(0);
+  t0 = clock.NowUs();
+  line.FarSend(t0, data.data(), 10);
+  clock.AdvanceTo(t0 + 955);
+  EXPECT_EQ(port->Receive(in, 10), 10);
+}
+
 TEST_F(VirtualLineTest, DriverOutcomes) {
   OpenResult r;
   EXPECT_FALSE(driver.Open(2, {}, 100, r));
