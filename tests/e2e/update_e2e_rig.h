@@ -1,0 +1,213 @@
+// The bench of the end-to-end update tests: a sandbox folder with its own
+// machine folder, lock folder, a copy of CorvUpdater (so its LogFiles folder is
+// in the sandbox), a home folder with CorvBoot, CorvSim serving COM1 with a
+// given profile, and the unit's state file read after CorvSim ends. Real time.
+#pragma once
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace corv::e2e {
+
+namespace fs = std::filesystem;
+
+inline std::string BinDir() {
+  const char* d = std::getenv("CORV_BIN_DIR");
+  return d ? d : "build/bin";
+}
+
+inline std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // standard output and error
+};
+
+// Starts `program` in `dir` with `input` on its standard input (then its end),
+// output on a pipe, and `env` on top of ours.
+inline Child Start(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::string>& env, const std::string& dir, const std::string& input) {
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0) return {};
+  if (pipe(fromChild) != 0) return {};
+  Child c;
+  c.pid = fork();
+  if (c.pid == 0) {
+    dup2(toChild[0], 0);
+    dup2(fromChild[1], 1);
+    dup2(fromChild[1], 2);
+    close(toChild[1]);
+    close(fromChild[0]);
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    unsetenv("CORVANTAPORT");
+    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(toChild[0]);
+  close(fromChild[1]);
+  if (!input.empty() && write(toChild[1], input.data(), input.size()) < 0) {
+    // The child may be gone already; its output tells.
+  }
+  close(toChild[1]);
+  c.out = fromChild[0];
+  return c;
+}
+
+// Reads until `until` appears (or, empty, until the output ends) or `seconds` pass.
+inline void ReadUntil(int fd, std::string& out, const std::string& until, int seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while ((until.empty() || out.find(until) == std::string::npos) && std::chrono::steady_clock::now() < end) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, 100) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
+// The exit status, or -1 when it has not ended within `seconds` (it is then killed).
+inline int WaitFor(pid_t pid, int seconds) {
+  for (int i = 0; i < seconds * 20; ++i) {
+    int st = 0;
+    if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    usleep(50000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return -1;
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  double seconds = 0;
+  bool Has(const std::string& text) const { return out.find(text) != std::string::npos; }
+  size_t Count(const std::string& text) const {
+    size_t n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  }
+};
+
+class Sandbox {
+ public:
+  // `profile`: CorvSim profile lines over the default unit.
+  explicit Sandbox(const std::string& profile) {
+    char tmpl[] = "/tmp/corv-e2e-update-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    fs::create_directories(dir_ + "/machine");
+    fs::create_directories(dir_ + "/locks");
+    fs::create_directories(dir_ + "/home/bin");
+    fs::copy_file(BinDir() + "/CorvUpdater", dir_ + "/CorvUpdater");
+    fs::copy_file(BinDir() + "/CorvBoot", dir_ + "/home/bin/CorvBoot");
+    std::ofstream(dir_ + "/unit.txt") << profile;
+    env_ = {"CORVANTAROOT=" + dir_ + "/machine", "CORVANTALOCKDIR=" + dir_ + "/locks", "CORVUPDATER=" + dir_ + "/home"};
+    sim_ = Start(BinDir() + "/CorvSim", {"--profile", dir_ + "/unit.txt", "--state", dir_ + "/state.txt", "COM1"},
+                 env_, dir_, "");
+    ReadUntil(sim_.out, simOut_, "ready COM1", 10);
+    EXPECT_NE(simOut_.find("ready COM1"), std::string::npos) << simOut_;
+  }
+  ~Sandbox() {
+    StopSim();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::string& Dir() const { return dir_; }
+
+  // Runs CorvUpdater with `args` (COM1 is added) and `input` typed.
+  RunResult Run(std::vector<std::string> args, const std::string& input = "") {
+    args.push_back("COM1");
+    const auto t0 = std::chrono::steady_clock::now();
+    Child c = Start(dir_ + "/CorvUpdater", args, env_, dir_, input);
+    RunResult r;
+    ReadUntil(c.out, r.out, "", 240);
+    r.status = WaitFor(c.pid, 10);
+    close(c.out);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("[ e2e      ] CorvUpdater run took %.1f s\n", r.seconds);
+    return r;
+  }
+
+  std::string Job(const std::string& text) {
+    const std::string path = dir_ + "/job.ini";
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  // The unit's state as CorvSim writes it (key=value lines) at this moment.
+  std::map<std::string, std::string> State() {
+    if (sim_.pid > 0) {
+      kill(sim_.pid, SIGUSR2);
+      usleep(300000);
+    }
+    std::map<std::string, std::string> s;
+    std::istringstream in(ReadFileText(dir_ + "/state.txt"));
+    for (std::string line; std::getline(in, line);) {
+      const size_t eq = line.find('=');
+      if (eq != std::string::npos) s[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return s;
+  }
+
+  // The newest log file of the program.
+  std::string Log() const {
+    std::string newest;
+    if (!fs::exists(dir_ + "/LogFiles")) return {};
+    for (const auto& e : fs::directory_iterator(dir_ + "/LogFiles")) {
+      if (newest.empty() || e.path().string() > newest) newest = e.path().string();
+    }
+    return newest.empty() ? std::string() : ReadFileText(newest);
+  }
+  std::string Registry() const { return ReadFileText(dir_ + "/machine/registry.reg"); }
+  bool LockLeft() const { return fs::exists(dir_ + "/locks/lockCorvantaCommPort1"); }
+
+  void StopSim() {
+    if (sim_.pid <= 0) return;
+    kill(sim_.pid, SIGTERM);
+    EXPECT_EQ(WaitFor(sim_.pid, 10), 0);
+    close(sim_.out);
+    sim_.pid = -1;
+  }
+
+ private:
+  std::string dir_;
+  std::vector<std::string> env_;
+  Child sim_;
+  std::string simOut_;
+};
+
+// A Display of MCU type 3 that already holds the carried software and files.
+inline std::string CurrentDisplayProfile() {
+  std::string p = "version=5.10\nchecksum=0xCFD9091F\nfile40=catalogue\n";
+  for (int n = 0x50; n <= 0x5D; ++n) {
+    char line[32];
+    std::snprintf(line, sizeof line, "file%02X=catalogue\n", n);
+    p += line;
+  }
+  return p;
+}
+
+}  // namespace corv::e2e
