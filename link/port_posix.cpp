@@ -1,7 +1,8 @@
 // The termios port: exclusive open with the three failed-open outcomes, reads
 // with a total time-out and writes with the per-byte write time-out, both
 // waiting in poll on a non-blocking descriptor; line errors from the deltas of
-// the device's error counters.
+// the device's error counters. A USB adapter is asked for its low-latency
+// mode for as long as the port is open.
 #include "link/port_posix.h"
 
 #include <fcntl.h>
@@ -60,14 +61,17 @@ void CloseDevice(int fd, bool exclusive) {
 
 class PosixPortDriver::Port : public PortBase {
  public:
-  Port(const PortDriver::ErrorHook& hook, int fd, int32_t baud, int16_t readTimeoutMs)
-      : PortBase(hook), fd_(fd), baud_(baud), timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs) {
+  Port(const PortDriver::ErrorHook& hook, int fd, int32_t baud, int16_t readTimeoutMs,
+       const posix_tty::LatencyRequest& latency)
+      : PortBase(hook), fd_(fd), baud_(baud), timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs), latency_(latency) {
     posix_tty::ReadErrorCounts(fd_, counts_);
     TheAbortRecord().portFd = fd_;
   }
   ~Port() override {
     Purge();
     TheAbortRecord().portFd = -1;
+    // The adapter goes back to the latency it had for whoever uses it next.
+    posix_tty::UndoLowLatency(fd_, latency_);
     CloseDevice(fd_, true);
   }
 
@@ -171,6 +175,7 @@ class PosixPortDriver::Port : public PortBase {
   int16_t timeoutMs_;
   int error_ = 0;
   posix_tty::ErrorCounts counts_;
+  posix_tty::LatencyRequest latency_;
 };
 
 std::string PosixPortDriver::MachineFolder() {
@@ -234,7 +239,14 @@ std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettin
     Report(result.errorText);
     return nullptr;
   }
-  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs);
+  // Asked last, so that no failed step above has anything to undo.
+  const posix_tty::LatencyRequest latency = posix_tty::AskLowLatency(fd);
+  if (latency.result == posix_tty::LatencyRequest::Result::Set) {
+    Report("Low latency mode set");
+  } else if (latency.result == posix_tty::LatencyRequest::Result::Refused) {
+    Report("Low latency mode refused: " + SystemText(latency.error));
+  }
+  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs, latency);
   opened->Purge();
   result.outcome = OpenOutcome::Opened;
   result.systemError = 0;

@@ -8,7 +8,6 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 namespace corv::posix_tty {
 namespace {
@@ -42,15 +41,20 @@ int ApplyLine(int fd, const LineSettings& line) {
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
   if (ioctl(fd, TCSETS2, &t) < 0) return errno;
-  // A driver that cannot make the rate sets the nearest it can; far off, the
-  // unit would not understand it, so it counts as refused.
+  // A driver that cannot make the rate sets the nearest it can and reports
+  // that one back (a pseudo-terminal reports what was set).
   struct termios2 back {};
-  if (ioctl(fd, TCGETS2, &back) == 0 && back.c_ospeed != 0) {
-    const long got = static_cast<long>(back.c_ospeed), want = line.baud;
-    if (std::labs(got - want) * 100 > want * 3) return EINVAL;
-  }
+  if (ioctl(fd, TCGETS2, &back) < 0) return errno;
+  if (const int err = CheckRateReadBack(line.baud, back.c_ospeed, back.c_ispeed)) return err;
   int bits = TIOCM_DTR | TIOCM_RTS;
   if (ioctl(fd, TIOCMBIS, &bits) < 0 && !NotSupported(errno)) return errno;
+  return 0;
+}
+
+int CheckRateReadBack(int32_t asked, uint32_t outSpeed, uint32_t inSpeed) {
+  if (asked <= 0) return EINVAL;
+  const auto want = static_cast<uint32_t>(asked);
+  if (outSpeed != want || (inSpeed != 0 && inSpeed != want)) return EINVAL;
   return 0;
 }
 
@@ -79,6 +83,68 @@ int ReadCts(int fd, bool& on) {
   if (ioctl(fd, TIOCMGET, &bits) < 0) return NotSupported(errno) ? 0 : errno;
   on = (bits & TIOCM_CTS) != 0;
   return 0;
+}
+
+// --- Low latency.
+
+const int kLowLatencyFlag = ASYNC_LOW_LATENCY;
+
+namespace {
+
+// TIOCSSERIAL takes the whole structure: keep the rest as the device gave it.
+class DeviceSerialFlags : public SerialFlags {
+ public:
+  explicit DeviceSerialFlags(int fd) : fd_(fd) {}
+  int Get(int& flags) override {
+    if (ioctl(fd_, TIOCGSERIAL, &s_) < 0) return errno;
+    flags = s_.flags;
+    return 0;
+  }
+  int Set(int flags) override {
+    s_.flags = flags;
+    return ioctl(fd_, TIOCSSERIAL, &s_) < 0 ? errno : 0;
+  }
+
+ private:
+  int fd_;
+  struct serial_struct s_ {};
+};
+
+}  // namespace
+
+LatencyRequest AskLowLatency(SerialFlags& device) {
+  using Result = LatencyRequest::Result;
+  LatencyRequest r;
+  int flags = 0;
+  if (device.Get(flags) != 0) return r;  // no such settings here
+  if (flags & kLowLatencyFlag) {
+    r.result = Result::AlreadyOn;
+    return r;
+  }
+  if (const int err = device.Set(flags | kLowLatencyFlag)) {
+    r.result = NotSupported(err) ? Result::NotSupported : Result::Refused;
+    r.error = r.result == Result::Refused ? err : 0;
+    return r;
+  }
+  r.result = Result::Set;
+  return r;
+}
+
+int UndoLowLatency(SerialFlags& device, const LatencyRequest& request) {
+  if (request.result != LatencyRequest::Result::Set) return 0;
+  int flags = 0;
+  if (const int err = device.Get(flags)) return err;
+  return device.Set(flags & ~kLowLatencyFlag);
+}
+
+LatencyRequest AskLowLatency(int fd) {
+  DeviceSerialFlags device(fd);
+  return AskLowLatency(device);
+}
+
+int UndoLowLatency(int fd, const LatencyRequest& request) {
+  DeviceSerialFlags device(fd);
+  return UndoLowLatency(device, request);
 }
 
 }  // namespace corv::posix_tty

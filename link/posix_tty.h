@@ -10,8 +10,14 @@ namespace corv::posix_tty {
 
 // Raw 8-bit line, two stop bits unless 1 is asked, no or even (odd) parity,
 // CLOCAL | CREAD, CTS output flow when asked, DTR and RTS raised. A rate of 0
-// or below, or one the device cannot make within 3 %, is refused with EINVAL.
+// or below, or one the device reports back otherwise than asked, is refused
+// with EINVAL.
 int ApplyLine(int fd, const LineSettings& line);
+// The read-back rule: 0 when the device reports the rate asked for (an input
+// rate of 0 means the same as the output rate), else EINVAL. Many adapters
+// accept a rate and then make the nearest one they can, which the unit would
+// not understand.
+int CheckRateReadBack(int32_t asked, uint32_t outSpeed, uint32_t inSpeed);
 // Discards pending input and output.
 int Flush(int fd);
 // The exclusive-open flag (TIOCEXCL / TIOCNXCL).
@@ -26,5 +32,38 @@ struct ErrorCounts {
 int ReadErrorCounts(int fd, ErrorCounts& counts);
 // CTS; a device without modem lines answers not asserted.
 int ReadCts(int fd, bool& on);
+
+// --- Low latency. A USB serial adapter holds received bytes for a latency
+// timer (16 ms by default on common chips), which costs a stop-and-wait
+// exchange up to that per reply; the driver's low-latency flag makes it 1 ms.
+
+// The driver's flags word (TIOCGSERIAL / TIOCSSERIAL), a seam for the tests.
+class SerialFlags {
+ public:
+  virtual ~SerialFlags() = default;
+  // 0 with the flags, or the errno.
+  virtual int Get(int& flags) = 0;
+  virtual int Set(int flags) = 0;
+};
+extern const int kLowLatencyFlag;  // ASYNC_LOW_LATENCY
+
+struct LatencyRequest {
+  enum class Result {
+    NotSupported,  // no such settings (a pseudo-terminal, a driver without them)
+    AlreadyOn,     // nothing changed, nothing to undo
+    Set,           // turned on here; undo it on close
+    Refused,       // the device has the settings but refused the change
+  };
+  Result result = Result::NotSupported;
+  int error = 0;  // errno of the refused change
+};
+// Turns the low-latency flag on, keeping every other flag. Never fails: a
+// device without it simply stays as it is.
+LatencyRequest AskLowLatency(SerialFlags& device);
+// Clears the flag again when AskLowLatency set it; 0 or the errno.
+int UndoLowLatency(SerialFlags& device, const LatencyRequest& request);
+// The same on an open device.
+LatencyRequest AskLowLatency(int fd);
+int UndoLowLatency(int fd, const LatencyRequest& request);
 
 }  // namespace corv::posix_tty

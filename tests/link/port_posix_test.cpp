@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "link/posix_tty.h"
 #include "support/abort_record.h"
 
 namespace corv {
@@ -220,6 +221,113 @@ TEST_F(PosixPortTest, AnyRateAndNoModemLines) {
   const uint8_t b = 0x5A;
   EXPECT_EQ(port->Transmit(&b, 1), 1);  // still open and usable
   EXPECT_EQ(ReadMaster(1), "Z");
+}
+
+TEST_F(PosixPortTest, LowLatencySkippedOnAPseudoTerminal) {
+  // A pseudo-terminal has no serial settings: nothing asked, nothing said.
+  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  const posix_tty::LatencyRequest r = posix_tty::AskLowLatency(fd);
+  EXPECT_EQ(r.result, posix_tty::LatencyRequest::Result::NotSupported);
+  EXPECT_EQ(posix_tty::UndoLowLatency(fd, r), 0);
+  close(fd);
+  auto port = Open(100, 921600);
+  ASSERT_TRUE(port);
+  port.reset();
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(Open(100));
+}
+
+// A driver's flags word with its answers set by the test.
+class FakeSerialFlags : public posix_tty::SerialFlags {
+ public:
+  int Get(int& f) override {
+    ++gets;
+    if (getError) return getError;
+    f = flags;
+    return 0;
+  }
+  int Set(int f) override {
+    sets.push_back(f);
+    if (setError) return setError;
+    flags = f;
+    return 0;
+  }
+  int flags = 0;
+  int getError = 0, setError = 0;
+  int gets = 0;
+  std::vector<int> sets;
+};
+
+TEST(PosixTtyTest, LowLatencyAskedAndRestored) {
+  using Result = posix_tty::LatencyRequest::Result;
+  const int low = posix_tty::kLowLatencyFlag;
+  const int others = 0x10000040;  // flags the request must leave alone
+  ASSERT_EQ(others & low, 0);
+
+  FakeSerialFlags adapter;
+  adapter.flags = others;
+  auto r = posix_tty::AskLowLatency(adapter);
+  EXPECT_EQ(r.result, Result::Set);
+  EXPECT_EQ(adapter.sets, std::vector<int>{others | low});
+  adapter.flags |= 0x4;  // something else changed while the port was open
+  EXPECT_EQ(posix_tty::UndoLowLatency(adapter, r), 0);
+  EXPECT_EQ(adapter.flags, others | 0x4);
+  EXPECT_EQ(adapter.sets.size(), 2u);
+
+  // Already on: left as it is, and left on at the close.
+  FakeSerialFlags already;
+  already.flags = others | low;
+  r = posix_tty::AskLowLatency(already);
+  EXPECT_EQ(r.result, Result::AlreadyOn);
+  EXPECT_EQ(posix_tty::UndoLowLatency(already, r), 0);
+  EXPECT_TRUE(already.sets.empty());
+  EXPECT_EQ(already.flags, others | low);
+
+  // No serial settings (a pseudo-terminal), or a driver without the change.
+  for (int err : {ENOTTY, EINVAL}) {
+    FakeSerialFlags pty;
+    pty.getError = err;
+    r = posix_tty::AskLowLatency(pty);
+    EXPECT_EQ(r.result, Result::NotSupported);
+    EXPECT_TRUE(pty.sets.empty());
+    EXPECT_EQ(posix_tty::UndoLowLatency(pty, r), 0);
+    EXPECT_EQ(pty.gets, 1);
+    FakeSerialFlags noSet;
+    noSet.setError = err;
+    r = posix_tty::AskLowLatency(noSet);
+    EXPECT_EQ(r.result, Result::NotSupported);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(posix_tty::UndoLowLatency(noSet, r), 0);
+    EXPECT_EQ(noSet.sets.size(), 1u);
+  }
+
+  // A refusal is kept with its reason, and there is nothing to undo.
+  FakeSerialFlags strict;
+  strict.setError = EPERM;
+  r = posix_tty::AskLowLatency(strict);
+  EXPECT_EQ(r.result, Result::Refused);
+  EXPECT_EQ(r.error, EPERM);
+  EXPECT_EQ(posix_tty::UndoLowLatency(strict, r), 0);
+  EXPECT_EQ(strict.sets.size(), 1u);
+
+  // An adapter unplugged while open: the undo fails without writing anything.
+  FakeSerialFlags gone;
+  r = posix_tty::AskLowLatency(gone);
+  gone.getError = EIO;
+  EXPECT_EQ(posix_tty::UndoLowLatency(gone, r), EIO);
+  EXPECT_EQ(gone.sets.size(), 1u);
+}
+
+TEST(PosixTtyTest, RateReadBackMustMatch) {
+  EXPECT_EQ(posix_tty::CheckRateReadBack(921600, 921600, 921600), 0);
+  EXPECT_EQ(posix_tty::CheckRateReadBack(128000, 128000, 0), 0);  // input rate as output
+  // The nearest rate an adapter makes, even within 3 %, is not the one asked for.
+  EXPECT_EQ(posix_tty::CheckRateReadBack(921600, 923077, 923077), EINVAL);
+  EXPECT_EQ(posix_tty::CheckRateReadBack(921600, 115200, 115200), EINVAL);  // a plain UART's ceiling
+  EXPECT_EQ(posix_tty::CheckRateReadBack(230400, 230400, 9600), EINVAL);
+  EXPECT_EQ(posix_tty::CheckRateReadBack(115200, 0, 0), EINVAL);
+  EXPECT_EQ(posix_tty::CheckRateReadBack(0, 0, 0), EINVAL);
 }
 
 }  // namespace
