@@ -8,6 +8,11 @@
 //
 // The unit model takes 200 us per command and 1 ms per 128 bytes written to
 // flash, and handles a block while the next one is arriving.
+//
+// A second table adds the USB serial adapter: the same software, and the
+// images file written to the flash drive, through an adapter that holds
+// received bytes for 16 ms (the common default), 1 ms (its low-latency mode)
+// or not at all (a plain UART).
 #include <time.h>
 
 #include <cstdio>
@@ -19,9 +24,11 @@
 #include "flash/reboot.h"
 #include "link/link.h"
 #include "link/virtual_line.h"
+#include "payloads/catalogue.h"
 #include "sim/virtual_unit.h"
 #include "support/console.h"
 #include "support/context.h"
+#include "unitdata/unit_files.h"
 
 namespace {
 
@@ -57,7 +64,10 @@ double BoundMs(const Phase& p, int32_t rate) {
   return static_cast<double>(bytes) * 11.0 * 1000.0 / rate;
 }
 
-bool RunCase(int32_t rate, bool overlapped, Phase& download, Phase& write) {
+enum class Payload { Software, Images };
+
+bool RunCase(int32_t rate, bool overlapped, Phase& download, Phase& write, uint32_t latencyUs = 0,
+             Payload what = Payload::Software) {
   VirtualClock clock;
   ScriptedConsole console;
   Context ctx(console, clock);
@@ -68,6 +78,7 @@ bool RunCase(int32_t rate, bool overlapped, Phase& download, Phase& write) {
   ctx.settings.traceEnabled = true;
   VirtualPortDriver driver(clock);
   VirtualLine& line = driver.AddLine(3);
+  line.SetAdapter(latencyUs);
   sim::UnitProfile profile = sim::DefaultProfile();
   profile.commandUs = 200;
   profile.flashBlockUs = 1000;
@@ -87,7 +98,11 @@ bool RunCase(int32_t rate, bool overlapped, Phase& download, Phase& write) {
   }
   {
     Meter m(clock, line);
-    if (!WriteImage(link, info, ImageName::DisplaySoftwareMcu3)) return false;
+    const ByteBlock images = ImagesFile();
+    if (what == Payload::Software ? !WriteImage(link, info, ImageName::DisplaySoftwareMcu3)
+                                  : !UpdateUnitFile(link, info, kImagesFileNumber, images.data, images.length)) {
+      return false;
+    }
     write = m.Stop();
   }
   link.ClosePortAndUnlock();
@@ -121,6 +136,30 @@ int main() {
       }
       Row("download", rate, mode, download, kProgrammerBytes);
       Row("flash", rate, mode, write, kSoftwareBytes);
+    }
+  }
+
+  std::printf("\nUSB adapter: received bytes held for the latency timer or a %u-byte packet.\n",
+              unsigned{VirtualLine::kUsbPacketBytes});
+  std::printf("%-9s %7s  %-15s %7s %10s %10s %7s\n", "payload", "baud", "mode", "latency", "virtual ms", "bound ms",
+              "ratio");
+  for (Payload what : {Payload::Software, Payload::Images}) {
+    for (int32_t rate : {115200, 921600}) {
+      for (bool overlapped : {false, true}) {
+        for (uint32_t latencyUs : {16000u, 1000u, 0u}) {
+          Phase download, write;
+          const char* name = what == Payload::Software ? "software" : "images";
+          const char* mode = overlapped ? "overlapped (8)" : "stop-and-wait";
+          if (!RunCase(rate, overlapped, download, write, latencyUs, what)) {
+            std::printf("%-9s %7d  %-15s %4u ms FAILED\n", name, rate, mode, latencyUs / 1000);
+            ok = false;
+            continue;
+          }
+          const double bound = BoundMs(write, rate);
+          std::printf("%-9s %7d  %-15s %4u ms %10.1f %10.1f %7.3f\n", name, rate, mode, latencyUs / 1000,
+                      write.virtualMs, bound, write.virtualMs / bound);
+        }
+      }
     }
   }
   return ok ? 0 : 1;
