@@ -84,7 +84,7 @@ struct Hive {
 };
 
 void Parse(Hive& h, const std::string& bytes) {
-  if (!bytes.empty() && bytes.find("\r\n") == std::string::npos) h.eol = "\n";
+  if (!bytes.empty() && bytes.find("\r\n") == std::string::npos) h.eol.assign(1, '\n');
   size_t pos = 0;
   while (pos < bytes.size()) {
     size_t nl = bytes.find('\n', pos);
