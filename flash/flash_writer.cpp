@@ -171,7 +171,7 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   WriteTransferSummary(ctx.Detail(), "Bytes sent = ", p.BytesSent() - sent, ctx.clock.TickMs() - start);
   ctx.Detail() << "OK - Flash has been updated\r\n";
   ctx.settings.traceEnabled = true;
-  RegSetMachineString(kSavedPortValue, std::to_string(ctx.settings.portNumber));
+  RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
   return true;
 }
 

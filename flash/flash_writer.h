@@ -16,9 +16,6 @@ namespace corv {
 // at or above it, with every block before it acknowledged; false fails the write.
 using FlashHook = std::function<bool()>;
 
-// The registry value that holds the port of the last successful write.
-inline constexpr const char* kSavedPortValue = "SOFTWARE\\Oxlerand\\Corvanta\\CommPort";
-
 // Writes every record of the image stream. Uses info.overlapped, info.mcuType
 // (window) and info.pageSize (hook). False on a block that gives up, a unit
 // failure code or a failed hook.

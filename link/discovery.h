@@ -12,7 +12,6 @@
 namespace corv {
 
 // Where the port of the last successful update is kept (decimal text).
-inline constexpr std::string_view kSavedPortPath = "SOFTWARE\\Oxlerand\\Corvanta\\CommPort";
 
 // One exchange each, on the port as it is; true when the expected answer came.
 // Quick response (0x41) at link.unitId.

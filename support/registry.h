@@ -9,6 +9,9 @@
 namespace corv {
 
 // The value's text; "" when the file, key or value is missing or not a string.
+// The one value in use: the port of the last successful update, in decimal.
+inline constexpr std::string_view kSavedPortPath = "SOFTWARE\\Oxlerand\\Corvanta\\CommPort";
+
 std::string RegGetMachineString(std::string_view path);
 // Stores a string value (the key is made when missing); an empty text deletes
 // the value and keeps the key. A write the system refuses changes nothing.

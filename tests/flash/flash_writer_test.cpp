@@ -60,7 +60,7 @@ TEST(FlashWriting, BlockByBlock) {
                         std::string(60, '.') + "\nBytes sent = 280 : Time = "));
     EXPECT_TRUE(rig.Has("OK - Flash has been updated\n"));
     EXPECT_TRUE(rig.ctx.settings.traceEnabled);
-    EXPECT_EQ(RegGetMachineString(kSavedPortValue), "3");
+    EXPECT_EQ(RegGetMachineString(kSavedPortPath), "3");
   }
   {
     // A lost reply costs one attempt; a unit failure code ends the write.
@@ -84,7 +84,7 @@ TEST(FlashWriting, BlockByBlock) {
     EXPECT_EQ(Attempts(rig), 1u);
     EXPECT_FALSE(rig.Has("OK - Flash has been updated"));
     EXPECT_FALSE(rig.ctx.settings.traceEnabled);
-    EXPECT_EQ(RegGetMachineString(kSavedPortValue), "");
+    EXPECT_EQ(RegGetMachineString(kSavedPortPath), "");
   }
   {
     Rig rig;
@@ -192,7 +192,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
     EXPECT_FALSE(WriteImage(rig.link, rig.info, im.Stream()));
     EXPECT_TRUE(rig.Has("\nUnit reported hardware failure, cannot write to flash memory. Address=$00000100, Result=05\n"));
     EXPECT_FALSE(rig.Has("OK - Flash has been updated"));
-    EXPECT_EQ(RegGetMachineString(kSavedPortValue), "");
+    EXPECT_EQ(RegGetMachineString(kSavedPortPath), "");
   }
   {
     // MCU type 2: two blocks in flight at most. A unit that answers nothing

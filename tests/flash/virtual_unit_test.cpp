@@ -44,7 +44,7 @@ TEST(VirtualUnit, SoftwareWrittenBlockByBlockAndOverlapped) {
     EXPECT_EQ(s.rig.link.hardwareHandshaking, overlapped);
     EXPECT_EQ(s.rig.ctx.settings.baudRate, 921600);
     ASSERT_TRUE(WriteImage(s.rig.link, s.rig.info, ImageName::DisplaySoftwareMcu3)) << s.rig.Out();
-    EXPECT_EQ(RegGetMachineString(kSavedPortValue), "3");
+    EXPECT_EQ(RegGetMachineString(kSavedPortPath), "3");
     ASSERT_TRUE(ResetProgrammer(s.rig.link, s.rig.info));
     EXPECT_EQ(s.unit.Model().Checksum(), kDisplayMcu3Checksum);
     ASSERT_TRUE(ResetUnit(s.rig.link, s.rig.info));
@@ -82,7 +82,7 @@ TEST(VirtualUnit, HardwareFailureInBothModes) {
     } else {
       EXPECT_TRUE(s.rig.Has("Error:3C\n")) << s.rig.Out();
     }
-    EXPECT_EQ(RegGetMachineString(kSavedPortValue), "");
+    EXPECT_EQ(RegGetMachineString(kSavedPortPath), "");
   }
 }
 
