@@ -8,9 +8,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +87,18 @@ inline void ReadUntil(int fd, std::string& out, const std::string& until, int se
   }
 }
 
+// Takes what can be read at once.
+inline void Drain(int fd, std::string& out) {
+  for (;;) {
+    pollfd pfd{fd, POLLIN, 0};
+    if (poll(&pfd, 1, 0) <= 0) return;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return;
+    out.append(buf, static_cast<size_t>(n));
+  }
+}
+
 // The exit status, or -1 when it has not ended within `seconds` (it is then killed).
 inline int WaitFor(pid_t pid, int seconds) {
   for (int i = 0; i < seconds * 20; ++i) {
@@ -149,6 +163,67 @@ class Sandbox {
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("[ e2e      ] CorvUpdater run took %.1f s\n", r.seconds);
     return r;
+  }
+
+  // Runs CorvUpdater with `args` (COM1 is added) on a terminal of its own (a
+  // pseudo-terminal as its controlling terminal), typing `key` once `prompt`
+  // shows and Enter at the closing key prompt. `before` and `after` are the
+  // terminal's settings before the run and once it ended; `during` those seen
+  // when the prompt showed.
+  struct TerminalRun {
+    RunResult run;
+    termios before{}, during{}, after{};
+  };
+  TerminalRun RunOnTerminal(std::vector<std::string> args, const std::string& prompt, char key) {
+    args.push_back("COM1");
+    TerminalRun t;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_GE(master, 0);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return t;
+    const std::string slavePath = ptsname(master);
+    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+    tcgetattr(slave, &t.before);
+    const std::string program = dir_ + "/CorvUpdater";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      const int tty = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
+      dup2(tty, 0);
+      dup2(tty, 1);
+      dup2(tty, 2);
+      if (chdir(dir_.c_str()) != 0) _exit(126);
+      unsetenv("CORVANTAPORT");
+      for (const auto& e : env_) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    ReadUntil(master, t.run.out, prompt, 60);
+    tcgetattr(slave, &t.during);
+    if (write(master, &key, 1) != 1) ADD_FAILURE() << "cannot type";
+    // Until it ends (the slave stays open here, so the output never does).
+    bool entered = false;
+    for (int i = 0; i < 600 && t.run.status < 0; ++i) {
+      Drain(master, t.run.out);
+      if (!entered && t.run.Has("Press Enter key to continue")) {
+        entered = true;
+        if (write(master, "\r", 1) != 1) ADD_FAILURE() << "cannot type";
+      }
+      int st = 0;
+      if (waitpid(pid, &st, WNOHANG) == pid) {
+        t.run.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      } else {
+        usleep(100000);
+      }
+    }
+    if (t.run.status < 0) t.run.status = WaitFor(pid, 0);
+    Drain(master, t.run.out);
+    tcgetattr(slave, &t.after);
+    close(slave);
+    close(master);
+    return t;
   }
 
   std::string Job(const std::string& text) {

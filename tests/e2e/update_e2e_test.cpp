@@ -182,5 +182,31 @@ TEST(UpdateE2E, DeclinedConfirmation) {
   EXPECT_FALSE(next.Has("being used by another application"));
 }
 
+// On a terminal the program reads keys without echo and polls for Escape; every
+// way out gives the terminal back as it found it.
+TEST(UpdateE2E, TerminalGivenBackOnEveryWayOut) {
+  constexpr tcflag_t kModes = ICANON | ECHO;
+  {  // A declined confirmation.
+    Sandbox box("");
+    Sandbox::TerminalRun t = box.RunOnTerminal({}, "(y/n)", 'n');
+    EXPECT_EQ(t.run.status, 1) << t.run.out;
+    EXPECT_TRUE(t.run.Has("Do you wish to upgrade this Corvanta unit? (y/n)")) << t.run.out;
+    EXPECT_EQ(t.before.c_lflag & kModes, kModes);
+    EXPECT_EQ(t.during.c_lflag & ICANON, 0u);  // the run had taken the terminal
+    EXPECT_EQ(t.after.c_lflag & kModes, kModes);
+    EXPECT_FALSE(box.LockLeft());
+    EXPECT_EQ(box.State()["version"], "490");
+  }
+  {  // A fatal error, with its closing key prompt.
+    Sandbox box("card=620\nmcu=2\nbootRelease=5\npmoduleType=1\n");
+    Sandbox::TerminalRun t = box.RunOnTerminal({}, "Press Enter key to continue", '\r');
+    EXPECT_EQ(t.run.status, 1) << t.run.out;
+    EXPECT_TRUE(t.run.Has("Fatal Error: This Corvanta unit cannot be upgraded as it contains an FCHIP")) << t.run.out;
+    EXPECT_EQ(t.after.c_lflag & kModes, kModes);
+    EXPECT_EQ(t.after.c_lflag, t.before.c_lflag);
+    EXPECT_FALSE(box.LockLeft());
+  }
+}
+
 }  // namespace
 }  // namespace corv::e2e
