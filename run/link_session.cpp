@@ -14,7 +14,16 @@ LinkSession::LinkSession(Context& ctx, PortDriver& driver) : ctx_(ctx), link_(ct
   InstallVersionsHook(link_, info_);
 }
 
-bool LinkSession::Reconnect() { return corv::Reconnect(link_); }
+bool LinkSession::Reconnect() {
+  ReclaimPort();
+  return corv::Reconnect(link_);
+}
+
+// A port handed to CorvBoot comes back locked again before it is reopened;
+// reopening alone would leave the rest of the run without a lock file.
+void LinkSession::ReclaimPort() {
+  if (!link_.PortOpen()) link_.LockAndOpenPort(Link::shortTimeoutMs);
+}
 
 void LinkSession::RunUpdateProcedure(int32_t newSerialNumber, bool confirm) {
   UpdateTarget target{link_, info_, manufacturing_.record, [this] { InstallSecuredBootLoader(ctx_, *this, env); }};
@@ -28,8 +37,7 @@ int32_t LinkSession::ReadManufacturingInput() {
 
 void LinkSession::ReadExtendedInformation() { corv::ReadExtendedInformation(link_, info_); }
 bool LinkSession::RebootAndInterrogate(bool preferRate) {
-  // A port handed to CorvBoot comes back locked again before it is reopened.
-  if (!link_.PortOpen() && !link_.LockAndOpenPort(Link::shortTimeoutMs)) return false;
+  ReclaimPort();
   return RebootToBootLoader(link_, info_, preferRate);
 }
 bool LinkSession::SelectFlashTarget() { return corv::SelectFlashTarget(link_, info_); }

@@ -42,6 +42,8 @@ class LinkSession : public UnitSession {
   bool ResetUnit() override;
 
  private:
+  void ReclaimPort();
+
   Context& ctx_;
   Link link_;
   UnitInfo info_;
