@@ -67,7 +67,8 @@ TEST(UpdateRun, CurrentUnitWithAndWithoutW) {
   EXPECT_EQ(b.SavedPort(), "");  // nothing written, nothing saved
 
   b.console.ClearOutput();
-  ExpectCleanSuccess(b, b.Run({"-y", "-d", "-w", "COM3"}));
+  ExpectCleanSuccess(b, b.Run({"-y", "-d", "-w", "-s", "COM3"}));
+  EXPECT_FALSE(b.Has("Selected unit is a Display"));  // not with -s
   EXPECT_TRUE(b.Has("Updating corvanta software because -w command line option specified\n"
                     "-- corvanta software will be updated\n"))
       << b.Out();
