@@ -134,8 +134,10 @@ void WriteIniString(Context& ctx, const std::string& file, std::string_view key,
     }
   }
   if (!matched) {
-    // The added line must start a line of its own.
-    if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += "\r\n";
+    // The added line must start a line of its own. Readers end lines at CR
+    // only, so a last line ended by LF alone still runs on: end it first.
+    const size_t last = out.find_last_not_of('\n');
+    if (last != std::string::npos && out[last] != '\r') out += "\r\n";
     out += replacement;
   }
 

@@ -97,10 +97,15 @@ void Parse(Hive& h, const std::string& bytes) {
     Entry e;
     e.first = i;
     std::string text = h.lines[i++];
-    while (!text.empty() && text.back() == '\\' && i < h.lines.size()) {
+    // Each physical line that ends in "\" continues on the next one; a joined
+    // text that happens to end in "\" does not.
+    bool more = !text.empty() && text.back() == '\\';
+    while (more && i < h.lines.size()) {
       text.pop_back();
-      text += h.lines[i++];
+      const std::string& next = h.lines[i++];
+      text += next;
       ++e.count;
+      more = !next.empty() && next.back() == '\\';
     }
     size_t start = text.find_first_not_of(" \t");
     std::string_view t = start == std::string::npos ? std::string_view() : std::string_view(text).substr(start);
@@ -213,8 +218,13 @@ void RegSetString(const std::string& hiveFile, std::string_view path, std::strin
   };
   if (text.empty()) {
     if (w.value == std::string::npos) return;  // nothing to delete
-    copy(0, w.value);
-    copy(w.value + 1, h.entries.size());
+    // Every line of the value in its key goes: a second one of a hand-edited
+    // hive would otherwise come to light as the value.
+    for (size_t i = 0; i < h.entries.size(); ++i) {
+      const Entry& e = h.entries[i];
+      if (i >= w.value && i < w.sectionEnd && e.kind == Entry::Value && SameText(e.name, p.value)) continue;
+      copy(i, i + 1);
+    }
   } else if (w.value != std::string::npos) {
     copy(0, w.value);
     out.push_back(ValueLine({p.key, h.entries[w.value].name}, text));  // keeps the name's spelling
@@ -226,6 +236,8 @@ void RegSetString(const std::string& hiveFile, std::string_view path, std::strin
            h.lines[h.entries[at - 1].first].find_first_not_of(" \t") == std::string::npos)
       --at;
     copy(0, at);
+    // A last line ending in "\" would run on into the new one.
+    if (!out.empty() && !out.back().empty() && out.back().back() == '\\') out.push_back("");
     out.push_back(ValueLine(p, text));
     copy(at, h.entries.size());
   } else {

@@ -87,7 +87,8 @@ TEST(IniWrite, ReplacesKeepsAndAppends) {
   EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "Incorrect arguments");
   WriteFile(f, "A=1\nB=2\n");
   WriteIniString(r.ctx, f, "Message", "m");
-  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\r\n");
+  EXPECT_EQ(ReadFile(f), "A=1\nB=2\n\r\nMessage=m\r\n");  // readers end lines at CR only
+  EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "m");
   EXPECT_EQ(r.console.Output(), "");
 }
 
