@@ -100,7 +100,8 @@ bool Link::LockAndOpenPort(int16_t timeout) {
   if (PortOpen() || !lockPath.empty()) ClosePortAndUnlock();
 
   const std::string lockDir = EnvironmentValue("CORVANTALOCKDIR");
-  if (!lockDir.empty()) {
+  const auto makeLock = [&] {
+    if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
     std::string error;
     const int fd = CreateFile(path, &error);
@@ -111,16 +112,24 @@ bool Link::LockAndOpenPort(int16_t timeout) {
       CloseFile(fd);
       SetLockPath(std::move(path));
     }
-  }
+  };
+  makeLock();
 
   bool waited = false;
   for (int attempt = 1; attempt <= 100; ++attempt) {
     if (OpenOnce(timeout)) {
-      if (waited) ctx.Notice() << "\r\n";
+      if (waited) {
+        ctx.Notice() << "\r\n";
+        // The holder removed the file as it let go of the port: mark it anew.
+        makeLock();
+      }
       if (!lockDir.empty()) ctx.Notice() << "Using CORVANTALOCKDIR=" << lockDir << "\r\n";
       return true;
     }
     if (lastOpen.outcome != OpenOutcome::Busy) break;
+    // The file stands for the holder's lock from now on: neither a way out
+    // taken while waiting (a signal too) nor the end of this run removes it.
+    if (!waited) SetLockPath({});
     waited = true;
     ctx.Notice() << ".";
     ctx.console.Flush();
