@@ -45,6 +45,21 @@ struct LiveRun {
     ReadUntil(out, text, t, seconds);
     return Has(t);
   }
+  // The same for `t` after the first `after` in the output.
+  bool WaitForAfter(const std::string& after, const std::string& t, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      const size_t at = text.find(after);
+      if (at != std::string::npos && text.find(t, at + after.size()) != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = read(out, buf, sizeof buf);
+      if (n <= 0) return false;
+      text.append(buf, static_cast<size_t>(n));
+    }
+  }
   void Type(const std::string& keys) const {
     const int fd = in >= 0 ? in : out;
     if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) ADD_FAILURE() << "cannot type";
@@ -93,7 +108,7 @@ struct LiveRun {
   std::string LogPath() const {
     const size_t at = text.find("LogFile = ");
     if (at == std::string::npos) return {};
-    const size_t end = text.find('\n', at);
+    const size_t end = text.find_first_of("\r\n", at);  // a terminal shows CR LF
     return text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
   }
 };
@@ -149,6 +164,11 @@ class UnitsBench {
     }
     close(it->second.out);
     sims_.erase(it);
+  }
+  // The user switches the unit off and on.
+  void PowerCycle(int port) {
+    auto it = sims_.find(port);
+    if (it != sims_.end()) kill(it->second.pid, SIGUSR1);
   }
   // The unit's state as CorvSim last wrote it.
   std::map<std::string, std::string> State(int port) {
