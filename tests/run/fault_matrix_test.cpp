@@ -1,0 +1,79 @@
+// A small fault matrix with assertions: for each unit kind in both modes, byte
+// errors of 1e-4 either way always complete, stray bytes and 1e-3 errors never
+// end in a wrong "Success", and a unit that resets itself mid-pass or goes
+// silent ends the run with the flash writing's fatal message. The reference a
+// run is judged against is itself checked: the carried software, serial number
+// and fields kept, the files the catalogue's.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "bench/fault_matrix.h"
+
+namespace corv::faults {
+namespace {
+
+// The attributes of the images file and the fonts on a unit that holds them.
+std::map<uint8_t, std::array<uint32_t, 5>> CatalogueAttributes() {
+  sim::UnitProfile p = sim::DefaultProfile();
+  std::string error;
+  EXPECT_TRUE(sim::ApplySetting(p, "file40", "catalogue", error)) << error;
+  for (const FontEntry& f : FontTable()) {
+    char key[8];
+    std::snprintf(key, sizeof key, "file%02X", f.fileNumber);
+    EXPECT_TRUE(sim::ApplySetting(p, key, "catalogue", error)) << error;
+  }
+  sim::UnitModel m(p);
+  std::map<uint8_t, std::array<uint32_t, 5>> a;
+  for (const auto& [n, data] : m.Files()) a[n] = m.Attributes(n);
+  return a;
+}
+
+void CheckKind(size_t k) {
+  const UnitKindEntry kind = UnitKinds()[k];
+  const auto cells = AllFaults();
+  const sim::UnitModel before(kind.profile);
+  for (bool overlapped : {false, true}) {
+    const std::string mode = std::string(kind.name) + (overlapped ? " overlapped" : " stop-and-wait");
+    const Holding reference = Reference(kind, overlapped);
+    EXPECT_EQ(reference.checksum, kind.checksum) << mode;
+    EXPECT_EQ(reference.version, kPayloadSoftwareVersion) << mode;
+    EXPECT_EQ(reference.serial, before.Serial()) << mode;
+    EXPECT_EQ(reference.fields, before.Fields()) << mode;
+    if (kind.profile.mcu == 3) {
+      EXPECT_EQ(reference.attributes, CatalogueAttributes()) << mode;
+    }
+
+    for (size_t c = 0; c < cells.size(); ++c) {
+      const FaultCell& cell = cells[c];
+      int runs = 0;
+      if ((cell.fault == Fault::ErrorsToUnit || cell.fault == Fault::ErrorsToHost) && cell.rate == 1e-4) runs = 2;
+      if ((cell.fault == Fault::ErrorsToUnit || cell.fault == Fault::ErrorsToHost) && cell.rate == 1e-3) runs = 1;
+      if (cell.fault == Fault::StrayBytes || cell.fault == Fault::ResetInPass || cell.fault == Fault::SilentAfter)
+        runs = 1;
+      if (runs == 0) continue;
+      const CellCount n = RunCell(kind, k, cell, c, overlapped, runs, reference);
+      const std::string what = mode + ", " + cell.name;
+      EXPECT_EQ(n.runs, runs) << what;
+      EXPECT_EQ(n.wrong, 0) << what;
+      EXPECT_EQ(n.other, 0) << what;
+      if (cell.rate == 1e-4) {
+        EXPECT_EQ(n.completed, runs) << what;
+      }
+      if (cell.fault == Fault::ResetInPass || cell.fault == Fault::SilentAfter) {
+        EXPECT_EQ(n.failed, runs) << what;
+        for (const auto& [message, count] : n.fatals) {
+          EXPECT_EQ(message, "Unable to write new software") << what;
+        }
+      }
+    }
+  }
+}
+
+TEST(FaultMatrix, DisplayMcu2) { CheckKind(0); }
+TEST(FaultMatrix, DisplayMcu3) { CheckKind(1); }
+TEST(FaultMatrix, TransmitterSmall) { CheckKind(2); }
+TEST(FaultMatrix, Transmitter128K) { CheckKind(3); }
+
+}  // namespace
+}  // namespace corv::faults
