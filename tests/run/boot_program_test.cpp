@@ -2,7 +2,6 @@
 // the secured boot loader through it.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,19 +9,18 @@
 
 #include "fake_unit.h"
 #include "run/boot_program.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
+using FakeRun = testing::ReleasingRun;
 using testing::FakeUnit;
+using testing::StatusOf;
 namespace fs = std::filesystem;
 
-struct Sandbox {
-  Sandbox() {
-    char tmpl[] = "/tmp/corv-boot-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~Sandbox() { fs::remove_all(path); }
+struct Sandbox : testing::TempDir {
+  Sandbox() : TempDir("corv-boot") {}
   // A stand-in CorvBoot that notes its arguments and ends with `status`.
   std::string Program(const std::string& name, int status) {
     std::string p = path + "/" + name;
@@ -31,17 +29,6 @@ struct Sandbox {
     chmod(p.c_str(), 0755);
     return p;
   }
-  std::string path;
-};
-
-struct FakeRun {
-  explicit FakeRun(std::string keys = {}) : console(std::move(keys)) {
-    ctx.releaseOnExit = [this] { ++releases; };
-  }
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-  int releases = 0;
 };
 
 EnvLookup Env(std::map<std::string, std::string> vars) {
@@ -49,15 +36,6 @@ EnvLookup Env(std::map<std::string, std::string> vars) {
     auto it = vars.find(name);
     return it == vars.end() ? std::string() : it->second;
   };
-}
-
-int StatusOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -100;
 }
 
 TEST(BootProgram, HomeFolderAndPath) {

@@ -9,6 +9,7 @@
 
 #include "run/command_line.h"
 #include "support/ini.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
@@ -122,12 +123,8 @@ TEST(CommandLine, PortsAndParameterFile) {
   EXPECT_FALSE(at.silent);
 }
 
-struct FakeRun {
-  explicit FakeRun(std::string keys = {}) : console(std::move(keys)) {}
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-};
+using testing::FakeRun;
+using testing::StatusOf;
 
 TEST(CommandLine, PortVariable) {
   {
@@ -155,15 +152,6 @@ TEST(CommandLine, PortVariable) {
   }
 }
 
-int StatusOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -100;
-}
-
 TEST(CommandLine, BadArgumentsEndTheRun) {
   TextStream usage;
   PrintUsage(usage);
@@ -187,8 +175,8 @@ TEST(CommandLine, BadArgumentsEndTheRun) {
     EXPECT_NE(r.console.Output().find("Press Enter key to continue"), std::string::npos);
   }
   {
-    char tmpl[] = "/tmp/corv-cl-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
+    const testing::TempDir box("corv-cl");
+    const std::string& dir = box.path;
     std::string file = dir + "/job.ini";
     FakeRun r;
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-y", file, "-p2"}, ""); }), 2);
@@ -197,7 +185,6 @@ TEST(CommandLine, BadArgumentsEndTheRun) {
     std::string other = dir + "/later.ini";
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(later.ctx, {"-y", "-p2", other}, ""); }), 1);
     EXPECT_FALSE(std::filesystem::exists(other));
-    std::filesystem::remove_all(dir);
   }
 }
 

@@ -7,25 +7,15 @@
 #include <fstream>
 
 #include "run/program.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-struct Sandbox {
-  Sandbox() {
-    char tmpl[] = "/tmp/corv-prog-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~Sandbox() { fs::remove_all(path); }
-  std::string path;
-};
+using testing::ReadFile;
+using testing::TempDir;
 
 struct FakeRun {
   explicit FakeRun(const std::string& dir, std::string keys = {}) : console(std::move(keys)) {
@@ -49,7 +39,7 @@ int StartRun(FakeRun& r, std::vector<std::string> args, std::string port = "") {
 }
 
 TEST(StartUp, NoUnitEndsThroughTheFatalPath) {
-  Sandbox box;
+  TempDir box("corv-prog");
   FakeRun r(box.path, "\n");
   EXPECT_EQ(StartRun(r, {"-s"}, "com7"), 1);
   std::string log = r.ctx.out.LogPath();
@@ -59,19 +49,21 @@ TEST(StartUp, NoUnitEndsThroughTheFatalPath) {
                 "\nFatal Error: Unable to connect to Corvanta unit\nPress Enter key to continue\n");
   EXPECT_EQ(r.ctx.settings.portNumber, 7);
   EXPECT_TRUE(r.ctx.settings.traceEnabled);
-  EXPECT_EQ(ReadAll(log), box.path + "/bin/CorvUpdater\r\nFatal Error: Unable to connect to Corvanta unit\r\n000000: ");
+  EXPECT_EQ(ReadFile(log),
+            box.path + "/bin/CorvUpdater\r\nFatal Error: Unable to connect to Corvanta unit\r\n000000: ");
   EXPECT_GE(r.console.Restores(), 1);
 }
 
 TEST(StartUp, ParameterFileDrivesTheRun) {
-  Sandbox box;
+  TempDir box("corv-prog");
   std::string ini = box.path + "/job.ini";
   std::ofstream(ini, std::ios::binary) << "CorvManufacture=TRUE\r\nSerialNo=12\r\n";
   FakeRun r(box.path);
   EXPECT_EQ(StartRun(r, {ini, "COM3"}), 2);
   EXPECT_TRUE(r.ctx.settings.manufacturingMode);
   EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);  // manufacturing: no prompt
-  EXPECT_EQ(ReadAll(ini), "CorvManufacture=TRUE\r\nSerialNo=12\r\nMessage=Unable to connect to Corvanta unit\r\n");
+  EXPECT_EQ(ReadFile(ini),
+            "CorvManufacture=TRUE\r\nSerialNo=12\r\nMessage=Unable to connect to Corvanta unit\r\n");
 
   // A log that cannot be made ends the run before any unit is looked for.
   FakeRun noLog(box.path);

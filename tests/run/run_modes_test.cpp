@@ -7,28 +7,18 @@
 
 #include "fake_unit.h"
 #include "run/run_modes.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
 using testing::FakeUnit;
+using testing::StatusOf;
 using V = std::vector<std::string>;
 
-struct FakeRun {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
+struct FakeRun : testing::FakeRun {
   FakeUnit unit{ctx};
 };
-
-int StatusOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -100;
-}
 
 struct IniFile {
   explicit IniFile(const std::string& text) {

@@ -1,57 +1,21 @@
 // The ways out of a run: statuses, the Message key, the closing key prompt, and
 // that each releases the port, the log and the terminal.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "support/context.h"
 #include "support/ini.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/corv-ctx-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string path;
-};
-
-struct FakeRun {
-  explicit FakeRun(std::string keys = {}) : console(std::move(keys)) {
-    ctx.releaseOnExit = [this] { ++releases; };
-  }
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-  int releases = 0;
-};
-
-int StatusOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -100;
-}
+using FakeRun = testing::ReleasingRun;
+using testing::ReadFile;
+using testing::StatusOf;
+using testing::TempDir;
 
 TEST(FatalPath, StatusMessageKeyAndPrompt) {
-  TempDir dir;
+  TempDir dir("corv-ctx");
   {
     FakeRun r("\n");
     ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
@@ -62,7 +26,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
     EXPECT_EQ(r.releases, 1);
     EXPECT_FALSE(r.ctx.out.LogOpen());
     EXPECT_GE(r.console.Restores(), 1);
-    EXPECT_NE(Slurp(r.ctx.out.LogPath()).find("Fatal Error: Unable to connect to Corvanta unit\r\n"),
+    EXPECT_NE(ReadFile(r.ctx.out.LogPath()).find("Fatal Error: Unable to connect to Corvanta unit\r\n"),
               std::string::npos);
   }
   {
@@ -72,7 +36,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
     std::ofstream(r.ctx.settings.parameterFile, std::ios::binary) << "SerialNo=5\r\nMessage=old\r\n";
     EXPECT_EQ(StatusOf([&] { Fatal(r.ctx, "Incorrect arguments"); }), 2);
     EXPECT_EQ(r.console.Output(), "Fatal Error: Incorrect arguments\n");  // no prompt with -y
-    EXPECT_EQ(Slurp(r.ctx.settings.parameterFile), "SerialNo=5\r\nMessage=Incorrect arguments\r\n");
+    EXPECT_EQ(ReadFile(r.ctx.settings.parameterFile), "SerialNo=5\r\nMessage=Incorrect arguments\r\n");
     EXPECT_EQ(ReadIniString(r.ctx, r.ctx.settings.parameterFile, "Message"), "Incorrect arguments");
   }
   {
@@ -81,7 +45,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
     r.ctx.settings.manufacturingMode = true;
     r.ctx.settings.parameterFile = dir.path + "/new.ini";
     EXPECT_EQ(StatusOf([&] { Fatal(r.ctx, "Aborted"); }), 2);
-    EXPECT_EQ(Slurp(r.ctx.settings.parameterFile), "Message=Aborted\r\n");
+    EXPECT_EQ(ReadFile(r.ctx.settings.parameterFile), "Message=Aborted\r\n");
     EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);
   }
   {

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "support/files.h"
-#include "test_files.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {

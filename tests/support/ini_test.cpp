@@ -6,29 +6,16 @@
 #include <sys/wait.h>
 
 #include "support/ini.h"
-#include "test_files.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
+using testing::FakeRun;
 using testing::ReadFile;
+using testing::StatusOf;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct FakeRun {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-};
-
-int StatusOf(auto&& fn) {
-  try {
-    fn();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -100;
-}
 
 TEST(IniRead, KeysValuesAndForms) {
   TempDir dir;

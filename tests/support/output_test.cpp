@@ -1,40 +1,16 @@
 // Message-level routing and the log's line stamps.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "support/context.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-struct TempDir {
-  TempDir() {
-    char tmpl[] = "/tmp/corv-out-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string path;
-};
-
-struct FakeRun {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-};
+using testing::FakeRun;
+using testing::ReadFile;
+using testing::TempDir;
 
 void WriteAllLevels(Context& ctx) {
   ctx.Notice() << "notice\r\n";
@@ -45,7 +21,7 @@ void WriteAllLevels(Context& ctx) {
 }
 
 TEST(OutputRouting, ConsoleFollowsSettingsLogTakesAll) {
-  TempDir dir;
+  TempDir dir("corv-out");
   const DateTime when{21, 12, 6, 17, 51, 3};
   {
     FakeRun r;
@@ -59,7 +35,7 @@ TEST(OutputRouting, ConsoleFollowsSettingsLogTakesAll) {
     WriteAllLevels(r.ctx);
     r.ctx.out.CloseLog();
     EXPECT_EQ(r.console.Output(), "LogFile = " + r.ctx.out.LogPath() + "\nnotice\nplain\n");
-    std::string log = Slurp(r.ctx.out.LogPath());
+    std::string log = ReadFile(r.ctx.out.LogPath());
     EXPECT_NE(log.find("report\r\n"), std::string::npos);
     EXPECT_NE(log.find("trace\r\n"), std::string::npos);
     EXPECT_EQ(log.find("plain"), std::string::npos);
@@ -79,7 +55,7 @@ TEST(OutputRouting, ConsoleFollowsSettingsLogTakesAll) {
 }
 
 TEST(OutputLog, NameAndStamps) {
-  TempDir dir;
+  TempDir dir("corv-out");
   FakeRun r;
   r.clock.SleepMs(5000);  // the stamps count from the opening, not from zero
   const DateTime when{21, 12, 6, 17, 51, 3};
@@ -95,7 +71,7 @@ TEST(OutputLog, NameAndStamps) {
   r.ctx.Report() << "last";
   r.ctx.out.CloseLog();
   r.ctx.Notice() << "after close\r\n";
-  EXPECT_EQ(Slurp(r.ctx.out.LogPath()),
+  EXPECT_EQ(ReadFile(r.ctx.out.LogPath()),
             "/opt/x/CorvUpdater\r\n"
             "first\r\n"
             "000012: Continue (y/n)? y\r\n"
@@ -103,7 +79,7 @@ TEST(OutputLog, NameAndStamps) {
 }
 
 TEST(OutputLog, SameSecondTakesNextFreeName) {
-  TempDir dir;
+  TempDir dir("corv-out");
   const DateTime when{22, 1, 2, 3, 4, 5};
   FakeRun a, b;
   ASSERT_TRUE(a.ctx.out.OpenLogAt(dir.path, "a", when));
@@ -114,8 +90,8 @@ TEST(OutputLog, SameSecondTakesNextFreeName) {
   b.ctx.Notice() << "from b\r\n";
   a.ctx.out.CloseLog();
   b.ctx.out.CloseLog();
-  EXPECT_EQ(Slurp(a.ctx.out.LogPath()).substr(0, 3), "a\r\n");
-  EXPECT_EQ(Slurp(b.ctx.out.LogPath()).substr(0, 3), "b\r\n");
+  EXPECT_EQ(ReadFile(a.ctx.out.LogPath()).substr(0, 3), "a\r\n");
+  EXPECT_EQ(ReadFile(b.ctx.out.LogPath()).substr(0, 3), "b\r\n");
 
   FakeRun c;
   EXPECT_FALSE(c.ctx.out.OpenLogAt(dir.path + "/missing/deeper", "c", when));

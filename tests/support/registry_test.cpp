@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "support/registry.h"
-#include "test_files.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
