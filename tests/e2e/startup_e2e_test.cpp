@@ -3,116 +3,41 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/common/processes.h"
+#include "tests/common/scratch.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using corv::testing::BinDir;
+using corv::testing::Child;
+using corv::testing::Launch;
+using corv::testing::ReadFile;
+using corv::testing::ReadUntil;
+using corv::testing::Wait;
+using Result = corv::testing::Finished;
 
-std::string BinDir() {
-  const char* d = std::getenv("CORV_BIN_DIR");
-  return d ? d : "build/bin";
+// Started in `dir`, which is its machine folder too: no COM ports, no registry.
+Launch InOwnMachine(const std::string& dir, const std::vector<std::string>& env = {}) {
+  Launch how{.dir = dir, .env = {"CORVANTAROOT=" + dir}};
+  how.env.insert(how.env.end(), env.begin(), env.end());
+  return how;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-struct Sandbox {
-  Sandbox() {
-    char tmpl[] = "/tmp/corv-e2e-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~Sandbox() { fs::remove_all(path); }
-  std::string path;
-};
-
-struct Child {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-};
-
-// Starts the program in `dir` with stdin and stdout (and stderr) on pipes.
-Child Start(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
-            const std::vector<std::string>& env = {}) {
-  int toChild[2], fromChild[2];
-  if (pipe(toChild) != 0 || pipe(fromChild) != 0) return {};
-  Child c;
-  c.pid = fork();
-  if (c.pid == 0) {
-    dup2(toChild[0], 0);
-    dup2(fromChild[1], 1);
-    dup2(fromChild[1], 2);
-    close(toChild[1]);
-    close(fromChild[0]);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    // A machine folder of its own: no COM ports, no registry.
-    unsetenv("CORVANTAPORT");
-    setenv("CORVANTAROOT", dir.c_str(), 1);
-    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(toChild[0]);
-  close(fromChild[1]);
-  c.in = toChild[1];
-  c.out = fromChild[0];
-  return c;
-}
-
-// Reads until `until` shows up (or the output ends, or 20 s pass).
-std::string ReadUntil(int fd, std::string& got, const std::string& until) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (until.empty() || got.find(until) == std::string::npos) {
-    pollfd p{fd, POLLIN, 0};
-    int left = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-    if (left <= 0 || poll(&p, 1, left) != 1) break;
-    char buf[4096];
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<size_t>(n));
-  }
-  return got;
-}
-
-int Wait(Child& c) {
-  if (c.in >= 0) close(c.in);
-  int status = 0;
-  waitpid(c.pid, &status, 0);
-  close(c.out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-struct Result {
-  int status;
-  std::string output;
-};
-
-// Runs to the end with `input` on stdin (then closed).
+// Runs to the end with `input` on stdin (then closed); its output read for up
+// to 20 s.
 Result RunToEnd(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
                 const std::string& input = "", const std::vector<std::string>& env = {}) {
-  Child c = Start(program, args, dir, env);
-  if (!input.empty() && write(c.in, input.data(), input.size()) < 0) return {-1, ""};
-  close(c.in);
-  c.in = -1;
-  std::string out;
-  ReadUntil(c.out, out, "");
-  return {Wait(c), out};
+  return corv::testing::RunToEnd(program, args, InOwnMachine(dir, env), input, 20, -1);
 }
 
 const char* const kUsage =
@@ -142,39 +67,39 @@ const char* const kUsage =
     "default setting for auto-search are 19200 baud, even parity.\n";
 
 TEST(StartUpE2E, BadArgument) {
-  Sandbox box;
+  const corv::testing::TempDir box("corv-e2e");
   const std::string prog = BinDir() + "/CorvUpdater";
   ASSERT_TRUE(fs::exists(prog)) << prog;
 
   Result r = RunToEnd(prog, {"-x"}, box.path, "\n");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, std::string("Corvanta Updater 5.10v37\n") + kUsage +
+  EXPECT_EQ(r.out, std::string("Corvanta Updater 5.10v37\n") + kUsage +
                           "Fatal Error: Incorrect arguments\nPress Enter key to continue\n");
 
   r = RunToEnd(prog, {"-y", "-x"}, box.path);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.find("Press"), std::string::npos);
+  EXPECT_EQ(r.out.find("Press"), std::string::npos);
 
   // Closed input: the prompt goes on instead of waiting.
   r = RunToEnd(prog, {"-x", "-y"}, box.path);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("Press Enter key to continue\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Press Enter key to continue\n"), std::string::npos);
 
   std::ofstream(box.path + "/job.ini", std::ios::binary) << "SerialNo=5\r\n";
   r = RunToEnd(prog, {"job.ini", "-y", "-x"}, box.path);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(ReadAll(box.path + "/job.ini"), "SerialNo=5\r\nMessage=Incorrect arguments\r\n");
+  EXPECT_EQ(ReadFile(box.path + "/job.ini"), "SerialNo=5\r\nMessage=Incorrect arguments\r\n");
 
   // An absolute path names the file; the usage errors never reach a log.
   std::string abs = box.path + "/abs.ini";
   r = RunToEnd(prog, {"-y", abs, "-b"}, box.path);
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(ReadAll(abs), "Message=Incorrect arguments\r\n");
-  EXPECT_EQ(r.output.find("LogFile"), std::string::npos);
+  EXPECT_EQ(ReadFile(abs), "Message=Incorrect arguments\r\n");
+  EXPECT_EQ(r.out.find("LogFile"), std::string::npos);
 }
 
 TEST(StartUpE2E, NoUnitLogAndAbort) {
-  Sandbox box;
+  const corv::testing::TempDir box("corv-e2e");
   // A copy of the program, so that its LogFiles folder is the sandbox's.
   const std::string prog = box.path + "/CorvUpdater";
   fs::copy_file(BinDir() + "/CorvUpdater", prog);
@@ -184,18 +109,18 @@ TEST(StartUpE2E, NoUnitLogAndAbort) {
   // fatal path, and the log holds every message line, stamped.
   Result r = RunToEnd(prog, {"-y", "-dd"}, box.path, "", {"CORVANTAPORT=com7"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("Corvanta Updater 5.10v37\nUsing CORVANTAPORT from environment\nLogFile = " + box.path +
+  EXPECT_EQ(r.out.rfind("Corvanta Updater 5.10v37\nUsing CORVANTAPORT from environment\nLogFile = " + box.path +
                                "/LogFiles/20",
                            0),
             0u)
-      << r.output;
-  size_t fatal = r.output.find("\nFatal Error: ");
-  ASSERT_NE(fatal, std::string::npos) << r.output;
-  std::string fatalLine = r.output.substr(fatal + 1, r.output.find('\n', fatal + 1) - fatal - 1);
+      << r.out;
+  size_t fatal = r.out.find("\nFatal Error: ");
+  ASSERT_NE(fatal, std::string::npos) << r.out;
+  std::string fatalLine = r.out.substr(fatal + 1, r.out.find('\n', fatal + 1) - fatal - 1);
   std::vector<fs::path> logs;
   for (auto& e : fs::directory_iterator(box.path + "/LogFiles")) logs.push_back(e.path());
   ASSERT_EQ(logs.size(), 1u);
-  std::string log = ReadAll(logs[0].string());
+  std::string log = ReadFile(logs[0].string());
   EXPECT_EQ(log.rfind(prog + "\r\n", 0), 0u);
   EXPECT_EQ(log.find("Corvanta Updater"), std::string::npos);  // console only
   EXPECT_EQ(log.find("LogFile = "), std::string::npos);
@@ -213,9 +138,9 @@ TEST(StartUpE2E, NoUnitLogAndAbort) {
 
   // Whatever the run then waits for on its open input (a question or the
   // closing key prompt), a signal ends it with status 1.
-  Child c = Start(prog, {}, box.path);
+  Child c = corv::testing::Start(prog, {}, InOwnMachine(box.path));
   std::string out;
-  ReadUntil(c.out, out, "LogFile = ");
+  ReadUntil(c.out, out, "LogFile = ", 20);
   ASSERT_NE(out.find("LogFile = "), std::string::npos) << out;
   for (size_t seen = 0; seen != out.size();) {  // until the output stands still
     seen = out.size();
@@ -227,7 +152,7 @@ TEST(StartUpE2E, NoUnitLogAndAbort) {
     }
   }
   kill(c.pid, SIGTERM);
-  ReadUntil(c.out, out, "-- aborted\n");
+  ReadUntil(c.out, out, "-- aborted\n", 20);
   EXPECT_EQ(Wait(c), 1);
   EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << out;
 }

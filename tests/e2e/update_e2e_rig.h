@@ -21,94 +21,30 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/processes.h"
+#include "tests/common/scratch.h"
+
 namespace corv::e2e {
 
 namespace fs = std::filesystem;
 
-inline std::string BinDir() {
-  const char* d = std::getenv("CORV_BIN_DIR");
-  return d ? d : "build/bin";
-}
+using testing::BinDir;
+using testing::Child;
+using testing::Drain;
+using testing::ReadUntil;
+using testing::Start;
+using testing::WaitFor;
 
-inline std::string ReadFileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct Child {
-  pid_t pid = -1;
-  int out = -1;  // standard output and error
-};
+inline std::string ReadFileText(const std::string& path) { return testing::ReadFile(path); }
 
 // Starts `program` in `dir` with `input` on its standard input (then its end),
 // output on a pipe, and `env` on top of ours.
 inline Child Start(const std::string& program, const std::vector<std::string>& args,
                    const std::vector<std::string>& env, const std::string& dir, const std::string& input) {
-  int toChild[2], fromChild[2];
-  if (pipe(toChild) != 0) return {};
-  if (pipe(fromChild) != 0) return {};
-  Child c;
-  c.pid = fork();
-  if (c.pid == 0) {
-    dup2(toChild[0], 0);
-    dup2(fromChild[1], 1);
-    dup2(fromChild[1], 2);
-    close(toChild[1]);
-    close(fromChild[0]);
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    unsetenv("CORVANTAPORT");
-    for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(toChild[0]);
-  close(fromChild[1]);
-  if (!input.empty() && write(toChild[1], input.data(), input.size()) < 0) {
-    // The child may be gone already; its output tells.
-  }
-  close(toChild[1]);
-  c.out = fromChild[0];
+  Child c = Start(program, args, testing::Launch{.dir = dir, .env = env});
+  // The child may be gone already; its output tells.
+  if (c.in >= 0) testing::Feed(c, input);
   return c;
-}
-
-// Reads until `until` appears (or, empty, until the output ends) or `seconds` pass.
-inline void ReadUntil(int fd, std::string& out, const std::string& until, int seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while ((until.empty() || out.find(until) == std::string::npos) && std::chrono::steady_clock::now() < end) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, 100) <= 0) continue;
-    char buf[4096];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-}
-
-// Takes what can be read at once.
-inline void Drain(int fd, std::string& out) {
-  for (;;) {
-    pollfd pfd{fd, POLLIN, 0};
-    if (poll(&pfd, 1, 0) <= 0) return;
-    char buf[4096];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) return;
-    out.append(buf, static_cast<size_t>(n));
-  }
-}
-
-// The exit status, or -1 when it has not ended within `seconds` (it is then killed).
-inline int WaitFor(pid_t pid, int seconds) {
-  for (int i = 0; i < seconds * 20; ++i) {
-    int st = 0;
-    if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    usleep(50000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
 }
 
 struct RunResult {
@@ -136,9 +72,9 @@ class Sandbox {
     fs::copy_file(BinDir() + "/CorvBoot", dir_ + "/home/bin/CorvBoot");
     std::ofstream(dir_ + "/unit.txt") << profile;
     env_ = {"CORVANTAROOT=" + dir_ + "/machine", "CORVANTALOCKDIR=" + dir_ + "/locks", "CORVUPDATER=" + dir_ + "/home"};
-    sim_ = Start(BinDir() + "/CorvSim", {"--profile", dir_ + "/unit.txt", "--state", dir_ + "/state.txt", "COM1"},
-                 env_, dir_, "");
-    ReadUntil(sim_.out, simOut_, "ready COM1", 10);
+    sim_ = testing::StartSim(BinDir() + "/CorvSim",
+                             {"--profile", dir_ + "/unit.txt", "--state", dir_ + "/state.txt", "COM1"},
+                             {.dir = dir_, .env = env_}, simOut_, 10);
     EXPECT_NE(simOut_.find("ready COM1"), std::string::npos) << simOut_;
   }
   ~Sandbox() {
