@@ -1,9 +1,10 @@
 // Small pieces the in-process tests share: a temporary folder removed with all
 // it holds, whole-file reading and writing, a run on a scripted console and
-// virtual time, and the status a run ended with.
+// virtual time, the status a run ended with, and a machine folder of its own.
 #pragma once
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,14 +61,27 @@ struct ReleasingRun : FakeRun {
   int releases = 0;
 };
 
-// The status `fn` ended the run with, or -100 when it returned.
-int StatusOf(auto&& fn) {
+// The status `fn` ended the run with, or `ifReturned` when it returned.
+int StatusOf(auto&& fn, int ifReturned = -100) {
   try {
     fn();
   } catch (const RunExit& e) {
     return e.status;
   }
-  return -100;
+  return ifReturned;
 }
+
+// A machine folder of its own (the registry hive) and no lock folder for what
+// runs in this process, while it lives.
+struct MachineFolderScope {
+  explicit MachineFolderScope(const std::string& prefix) : dir(prefix) {
+    setenv("CORVANTAROOT", dir.path.c_str(), 1);
+    unsetenv("CORVANTALOCKDIR");
+  }
+  ~MachineFolderScope() { unsetenv("CORVANTAROOT"); }
+  MachineFolderScope(const MachineFolderScope&) = delete;
+  MachineFolderScope& operator=(const MachineFolderScope&) = delete;
+  TempDir dir;
+};
 
 }  // namespace corv::testing

@@ -21,6 +21,7 @@
 #include "link/virtual_line.h"
 #include "payloads/image_stream.h"
 #include "support/console.h"
+#include "tests/common/scratch.h"
 
 namespace corv::test {
 
@@ -172,23 +173,8 @@ class ScriptedUnit : public LineEnd {
 };
 
 // A machine folder of its own (registry hive) and no lock folder, for one test.
-class MachineScope {
- public:
-  MachineScope() {
-    static int n = 0;
-    dir_ = std::filesystem::temp_directory_path() / ("corv-flash-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
-    std::filesystem::create_directories(dir_);
-    setenv("CORVANTAROOT", dir_.c_str(), 1);
-    unsetenv("CORVANTALOCKDIR");
-  }
-  ~MachineScope() {
-    unsetenv("CORVANTAROOT");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-
- private:
-  std::filesystem::path dir_;
+struct MachineScope : testing::MachineFolderScope {
+  MachineScope() : MachineFolderScope("corv-flash") {}
 };
 
 // An image stream: start address, total length, records, end marker.
@@ -261,12 +247,7 @@ struct Rig {
 // Runs `f`, expecting the run to end through the fatal path; returns the status.
 template <class F>
 int FatalStatus(F&& f) {
-  try {
-    f();
-  } catch (const RunExit& e) {
-    return e.status;
-  }
-  return -1;
+  return testing::StatusOf(f, -1);
 }
 
 }  // namespace corv::test

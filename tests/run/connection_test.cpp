@@ -11,43 +11,15 @@
 #include "link/virtual_line.h"
 #include "run/program.h"
 #include "sim/virtual_unit.h"
+#include "tests/run/update_rig.h"
 
 namespace corv {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Bench {
-  Bench() {
-    char tmpl[] = "/tmp/corv-conn-XXXXXX";
-    dir = mkdtemp(tmpl);
-    fs::create_directories(dir + "/bin");
-    fs::create_directories(dir + "/locks");
-    setenv("CORVANTAROOT", dir.c_str(), 1);  // an empty registry
-    setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
-    ctx.programPath = dir + "/bin/CorvUpdater";
-  }
-  ~Bench() {
-    unsetenv("CORVANTAROOT");
-    unsetenv("CORVANTALOCKDIR");
-    fs::remove_all(dir);
-  }
-  int Run(const std::vector<std::string>& args) {
-    StartOptions opts;
-    opts.installAbortHandler = false;
-    opts.env = [](const char*) { return std::string(); };
-    opts.portDriver = &driver;
-    try {
-      return RunCorvUpdater(ctx, args, opts);
-    } catch (const RunExit& e) {
-      return e.status;
-    }
-  }
-  std::string dir;
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-  VirtualPortDriver driver{clock};
+struct Bench : testing::ProgramBench {
+  Bench() : ProgramBench("corv-conn") {}
 };
 
 TEST(Connection, SearchFindsTheUnitAndReadsItsVersions) {

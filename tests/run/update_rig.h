@@ -19,6 +19,7 @@
 #include "sim/unit_data.h"
 #include "sim/virtual_unit.h"
 #include "support/registry.h"
+#include "tests/common/scratch.h"
 
 namespace corv::testing {
 
@@ -55,25 +56,23 @@ inline std::string ReadWhole(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct UpdateBench {
-  explicit UpdateBench(const sim::UnitProfile& profile, std::string keys = {}) : console(std::move(keys)) {
-    char tmpl[] = "/tmp/corv-update-XXXXXX";
-    dir = mkdtemp(tmpl);
+// The whole program in process on a virtual port driver and virtual time, with
+// scripted keys, in a machine folder of its own (/tmp/<prefix>-XXXXXX: an empty
+// registry, a lock folder, the program in its bin folder).
+struct ProgramBench {
+  explicit ProgramBench(const std::string& prefix, std::string keys = {}) : folder(prefix), console(std::move(keys)) {
     fs::create_directories(dir + "/bin");
     fs::create_directories(dir + "/locks");
     setenv("CORVANTAROOT", dir.c_str(), 1);
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
-    unsetenv("CORVUPDATER");
     ctx.programPath = dir + "/bin/CorvUpdater";
-    unit = std::make_unique<sim::VirtualUnit>(driver.AddLine(3), profile);
   }
-  ~UpdateBench() {
-    unit.reset();
+  ~ProgramBench() {
     unsetenv("CORVANTAROOT");
     unsetenv("CORVANTALOCKDIR");
-    std::error_code ec;
-    fs::remove_all(dir, ec);
   }
+  ProgramBench(const ProgramBench&) = delete;
+  ProgramBench& operator=(const ProgramBench&) = delete;
 
   // The program with these arguments; its exit status.
   int Run(const std::vector<std::string>& args) {
@@ -87,6 +86,23 @@ struct UpdateBench {
       return e.status;
     }
   }
+
+  TempDir folder;
+  std::string dir = folder.path;
+  ScriptedConsole console;
+  VirtualClock clock;
+  Context ctx{console, clock};
+  VirtualPortDriver driver{clock};
+};
+
+// The same with a virtual unit on COM3 and no home folder named.
+struct UpdateBench : ProgramBench {
+  explicit UpdateBench(const sim::UnitProfile& profile, std::string keys = {})
+      : ProgramBench("corv-update", std::move(keys)) {
+    unsetenv("CORVUPDATER");
+    unit = std::make_unique<sim::VirtualUnit>(driver.AddLine(3), profile);
+  }
+  ~UpdateBench() { unit.reset(); }
   std::string Job(const std::string& text) {
     const std::string path = dir + "/job.ini";
     std::ofstream(path, std::ios::binary) << text;
@@ -110,11 +126,6 @@ struct UpdateBench {
   std::string SavedPort() const { return RegGetMachineString("SOFTWARE\\Oxlerand\\Corvanta\\CommPort"); }
   sim::UnitModel& Model() { return unit->Model(); }
 
-  std::string dir;
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-  VirtualPortDriver driver{clock};
   std::unique_ptr<sim::VirtualUnit> unit;
 };
 

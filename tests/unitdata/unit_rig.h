@@ -21,31 +21,14 @@
 #include "sim/virtual_unit.h"
 #include "support/console.h"
 #include "support/context.h"
+#include "tests/common/scratch.h"
 
 namespace corv::test {
 
 // A machine folder of its own (the registry the flash writing saves the port
 // in) and no lock folder, for one rig.
-class OwnMachineFolder {
- public:
-  OwnMachineFolder() {
-    static int n = 0;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("corv-unitdata-" + std::to_string(::getpid()) + "-" + std::to_string(++n));
-    std::filesystem::create_directories(dir_);
-    setenv("CORVANTAROOT", dir_.c_str(), 1);
-    unsetenv("CORVANTALOCKDIR");
-  }
-  ~OwnMachineFolder() {
-    unsetenv("CORVANTAROOT");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  OwnMachineFolder(const OwnMachineFolder&) = delete;
-  OwnMachineFolder& operator=(const OwnMachineFolder&) = delete;
-
- private:
-  std::filesystem::path dir_;
+struct OwnMachineFolder : testing::MachineFolderScope {
+  OwnMachineFolder() : MachineFolderScope("corv-unitdata") {}
 };
 
 inline size_t Occurrences(const std::string& text, const std::string& what) {
@@ -94,12 +77,7 @@ struct UnitRig {
   // Runs `f`; the exit status of a run it ended, or -1 when it returned.
   template <class F>
   int ExitStatusOf(F f) {
-    try {
-      f();
-    } catch (const RunExit& e) {
-      return e.status;
-    }
-    return -1;
+    return testing::StatusOf(f, -1);
   }
 
   OwnMachineFolder machine;
