@@ -6,6 +6,7 @@
 
 #include "link/commands.h"
 #include "unitdata/drive_ring.h"
+#include "unitdata/unit_mode.h"
 
 namespace corv {
 
@@ -139,13 +140,7 @@ bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* exp
     // Only an intact reply to this very request says what the drive holds; a
     // byte damaged on the line is asked for again, not taken for a bad drive.
     if (p.CheckReply(link.Port()) && header && f == file && o == offset && n == length) {
-      for (uint8_t i = 0; i < length; ++i) {
-        if (got[i] != expected[i]) {
-          TextStream t;
-          t << "Verify file failed at " << Hex{offset, 8};
-          Fatal(link.ctx, t.Text());
-        }
-      }
+      CompareReadBack(link.ctx, offset, got, expected, length);
       return true;
     }
     link.ctx.Detail() << "!";

@@ -3,6 +3,7 @@
 
 #include "link/commands.h"
 #include "unitdata/drive_ring.h"
+#include "unitdata/unit_mode.h"
 
 namespace corv {
 
@@ -84,13 +85,7 @@ bool ReadStringBlock(Link& link, uint32_t offset, const uint8_t* expected, uint8
     // Compared only once the frame is known to be intact and to answer this
     // request: a byte damaged on the line is asked for again.
     if (p.CheckReply(link.Port()) && header && o == offset && n == length) {
-      for (uint8_t i = 0; i < length; ++i) {
-        if (got[i] != expected[i]) {
-          TextStream t;
-          t << "Verify file failed at " << Hex{offset, 8};
-          Fatal(link.ctx, t.Text());
-        }
-      }
+      CompareReadBack(link.ctx, offset, got, expected, length);
       return true;
     }
     link.ctx.Detail() << "!";

@@ -1,4 +1,4 @@
-// The software-mode guards of the unit-data operations.
+// The software-mode guards and the read-back comparison of the unit-data operations.
 #include "unitdata/unit_mode.h"
 
 namespace corv {
@@ -12,6 +12,16 @@ void RequireFlashProgrammer(Link& link) {
 void RequireCorvantaSoftware(Link& link) {
   if (link.softwareMode != modeCorvantaSoftware) {
     Fatal(link.ctx, "Corvanta software is not running in the unit, cannot perform this operation");
+  }
+}
+
+void CompareReadBack(Context& ctx, uint32_t offset, const uint8_t* got, const uint8_t* expected, uint8_t length) {
+  for (uint8_t i = 0; i < length; ++i) {
+    if (got[i] != expected[i]) {
+      TextStream t;
+      t << "Verify file failed at " << Hex{offset, 8};
+      Fatal(ctx, t.Text());
+    }
   }
 }
 

@@ -3,6 +3,8 @@
 // is sent, and the scope that keeps the per-packet trace quiet during a bulk
 // transfer.
 #pragma once
+#include <cstdint>
+
 #include "link/link.h"
 
 namespace corv {
@@ -13,6 +15,11 @@ void RequireFlashProgrammer(Link& link);
 // Fatal "Corvanta software is not running in the unit, ..." unless the unit
 // runs its own software.
 void RequireCorvantaSoftware(Link& link);
+
+// Compares a read-back block, from an intact reply to its request, with what
+// was sent; a real difference ends the run: "Verify file failed at " and the
+// block's offset.
+void CompareReadBack(Context& ctx, uint32_t offset, const uint8_t* got, const uint8_t* expected, uint8_t length);
 
 // Switches traceEnabled off for a bulk transfer and back to what it was when
 // the transfer ends, on every way out.
