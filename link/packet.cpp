@@ -113,6 +113,20 @@ void Packet::Reset() {
   rxCount_ = 0;
 }
 
+// A read that failed ("[RECV FAIL]") or brought nothing ("[NO DATA]") drops
+// what was held, so the caller's next attempt is sent in full.
+bool Packet::ReadFailed(int got) {
+  if (got < 0) {
+    ctx_.Detail() << "[RECV FAIL]\r\n";
+  } else if (got == 0) {
+    ctx_.Trace() << "[NO DATA]\r\n";
+  } else {
+    return false;
+  }
+  Reset();
+  return true;
+}
+
 void Packet::ReceiveReply(SerialPort* port, int n) {
   const int need = n + 2;
   if (n < 0 || need > kRxSize) {
@@ -124,16 +138,7 @@ void Packet::ReceiveReply(SerialPort* port, int n) {
   if (rxCount_ < need) {
     const int want = need - rxCount_;
     const int got = port ? port->Receive(rx_.data() + rxCount_, static_cast<uint16_t>(want)) : -1;
-    if (got < 0) {
-      ctx_.Detail() << "[RECV FAIL]\r\n";
-      Reset();
-      return;
-    }
-    if (got == 0) {
-      ctx_.Trace() << "[NO DATA]\r\n";
-      Reset();
-      return;
-    }
+    if (ReadFailed(got)) return;
     bytesReceived_ += static_cast<uint32_t>(got);
     if (got < want) {
       TraceBytes(ctx_.Trace(), "[PARTIAL RECV ", rx_.data(), rxCount_ + got, "]");
@@ -158,16 +163,7 @@ void Packet::Resynchronise(SerialPort* port) {
   for (;;) {
     std::memmove(rx_.data(), rx_.data() + 1, static_cast<size_t>(rxCount_ - 1));
     const int got = port ? port->Receive(rx_.data() + rxCount_ - 1, 1) : -1;
-    if (got < 0) {
-      ctx_.Detail() << "[RECV FAIL]\r\n";
-      Reset();
-      return;
-    }
-    if (got == 0) {
-      ctx_.Trace() << "[NO DATA]\r\n";
-      Reset();
-      return;
-    }
+    if (ReadFailed(got)) return;
     bytesReceived_ += 1;
     if (Crc16(rx_.data(), static_cast<size_t>(rxCount_)) == 0) {
       TraceBytes(ctx_.Trace(), "[GOOD CRC ", rx_.data(), rxCount_, "]");

@@ -82,6 +82,7 @@ class Packet {
   void PutByte(uint8_t b);  // the transmit byte rule
   void DiscardHeld();
   void Resynchronise(SerialPort* port);
+  bool ReadFailed(int got);  // -1 or 0 from the port: traced, nothing held
   void TraceBytes(OutStream& s, std::string_view open, const uint8_t* data, int n, std::string_view close);
 
   Context& ctx_;
