@@ -52,9 +52,13 @@ int WaitFor(int fd, short events, int64_t deadlineMs) {
   }
 }
 
+// The abort handler knows the descriptor from the moment it is open until it
+// is closed, so a signal at any step in between still clears the exclusive flag
+// and closes it.
 void CloseDevice(int fd, bool exclusive) {
   if (exclusive) posix_tty::SetExclusive(fd, false);  // outlives close on a pty
   close(fd);
+  TheAbortRecord().portFd = -1;
 }
 
 }  // namespace
@@ -69,7 +73,6 @@ class PosixPortDriver::Port : public PortBase {
   }
   ~Port() override {
     Purge();
-    TheAbortRecord().portFd = -1;
     // The adapter goes back to the latency it had for whoever uses it next.
     posix_tty::UndoLowLatency(fd_, latency_);
     CloseDevice(fd_, true);
@@ -225,6 +228,8 @@ std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettin
     close(fd);
     return fail(err == EWOULDBLOCK ? OpenOutcome::Busy : OpenOutcome::OtherError, err);
   }
+  // The port is ours from here on: a signal must give it back.
+  TheAbortRecord().portFd = fd;
   // From here on a failure is reported, and the errno of the failed step is
   // kept for the caller before the device is closed.
   if (const int err = posix_tty::SetExclusive(fd, true)) {
