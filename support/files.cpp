@@ -63,7 +63,9 @@ bool FileExists(const std::string& name, std::string* error) {
 
 bool DeleteFile(const std::string& name, std::string* error) {
   if (unlink(name.c_str()) == 0) return true;
-  chmod(name.c_str(), S_IRUSR | S_IWUSR);
+  // Writable for the owner; what the others may do with it stays as it was.
+  struct stat st;
+  if (stat(name.c_str(), &st) == 0) chmod(name.c_str(), (st.st_mode & 07777) | S_IWUSR);
   if (unlink(name.c_str()) == 0) return true;
   return Fail(error);
 }

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "support/files.h"
 #include "tests/common/scratch.h"
 
@@ -51,6 +53,21 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   EXPECT_TRUE(DeleteFile(f, &err));
   EXPECT_FALSE(FileExists(f));
   EXPECT_FALSE(DeleteFile(f, &err));
+
+  // The retry makes the name owner-writable and keeps its other access bits:
+  // a folder that cannot be deleted stays as open to the others as it was.
+  std::string folder = dir / "keep";
+  ASSERT_TRUE(MakeDirectory(folder));
+  chmod(folder.c_str(), 02755);
+  EXPECT_FALSE(DeleteFile(folder, &err));
+  EXPECT_EQ(err, SystemErrorText(EISDIR));
+  struct stat st;
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 02755u);
+  chmod(folder.c_str(), 0555);
+  EXPECT_FALSE(DeleteFile(folder, &err));
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
 
   EXPECT_TRUE(MakeDirectory(dir / "sub"));
   EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
