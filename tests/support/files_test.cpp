@@ -83,27 +83,41 @@ TEST(FileOps, ExistsDeleteRenameMake) {
 }
 
 std::vector<std::string> Lines(const std::string& bytes) {
-  TempDir dir;
-  WriteFile(dir / "f", bytes);
-  int fd = open((dir / "f").c_str(), O_RDONLY);
-  FileSource in(fd);
   std::vector<std::string> out;
-  for (std::string line; ReadLine(in, line);) out.push_back(line);
-  close(fd);
+  size_t pos = 0;
+  for (std::string_view line; NextLine(bytes, pos, line);) out.emplace_back(line);
+  EXPECT_EQ(pos, bytes.size());
   return out;
 }
 
 TEST(FileOps, LineReader) {
   using V = std::vector<std::string>;
   EXPECT_EQ(Lines("a\r\nbb\r\n\r\nlast"), (V{"a", "bb", "", "last"}));
-  EXPECT_EQ(Lines("one\ntwo\nthree\n"), (V{"onetwothree"}));
+  // A LF ends a line as a CR does; a CR LF pair is one line end.
+  EXPECT_EQ(Lines("one\ntwo\nthree\n"), (V{"one", "two", "three"}));
+  EXPECT_EQ(Lines("a\rb\n\nc\r\n\rd\n\re"), (V{"a", "b", "", "c", "", "d", "", "e"}));
   EXPECT_EQ(Lines(""), V{});
+  EXPECT_EQ(Lines("\n"), V{""});
   std::string longLine(kMaxLineLength + 5, 'x');
-  V cut = Lines(longLine + "\r\nz");
-  ASSERT_EQ(cut.size(), 3u);
-  EXPECT_EQ(cut[0].size(), 32001u);
-  EXPECT_EQ(cut[1], "xxxxx");
-  EXPECT_EQ(cut[2], "z");
+  for (const char* end : {"\r\n", "\n"}) {
+    V cut = Lines(longLine + end + "z");
+    ASSERT_EQ(cut.size(), 3u);
+    EXPECT_EQ(cut[0].size(), 32001u);
+    EXPECT_EQ(cut[1], "xxxxx");
+    EXPECT_EQ(cut[2], "z");
+  }
+
+  TempDir dir;
+  std::string bytes;
+  int error = 0;
+  WriteFile(dir / "f", "a\r\nb");
+  EXPECT_TRUE(ReadWholeFile(dir / "f", bytes, error));
+  EXPECT_EQ(bytes, "a\r\nb");
+  EXPECT_FALSE(ReadWholeFile(dir.path, bytes, error));
+  EXPECT_EQ(error, EISDIR);
+  EXPECT_FALSE(ReadWholeFile(dir / "none", bytes, error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(SystemErrorText(ENOENT), "Error: " + SystemReason(ENOENT));
 }
 
 TEST(ChildProcess, SplittingRule) {
