@@ -26,10 +26,18 @@ std::string_view KeyOf(std::string_view line) {
 }
 
 // The whole file when it exists ("" when it does not); a file that is there
-// but cannot be read ends the run.
+// but cannot be read ends the run, and so does a name the system cannot even
+// look up (a folder on its way closed to us): reading that as a missing file
+// would turn a job into a plain run without a word.
 std::string Contents(Context& ctx, const std::string& file, bool& exists) {
   std::string bytes;
-  exists = FileExists(file);
+  if (file.empty()) {  // no name, no file
+    exists = false;
+    return bytes;
+  }
+  struct stat st;
+  exists = stat(file.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT && errno != ENOTDIR) IniFatal(ctx, file, errno);
   int error = 0;
   if (exists && !ReadWholeFile(file, bytes, error)) IniFatal(ctx, file, error);
   return bytes;

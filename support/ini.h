@@ -12,8 +12,8 @@
 namespace corv {
 
 // The value text, or "" when the file or the key is missing. A file that exists
-// but cannot be read ends the run with "Fatal error: <file>: <reason>" and
-// status 1.
+// but cannot be read, or that the system cannot look up (a folder on its way
+// closed), ends the run with "Fatal error: <file>: <reason>" and status 1.
 std::string ReadIniString(Context& ctx, const std::string& file, std::string_view key);
 // Blanks skipped, optional "-", digits up to the first other character; 0 without.
 int32_t ReadIniInt(Context& ctx, const std::string& file, std::string_view key);

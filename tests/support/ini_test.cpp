@@ -214,6 +214,23 @@ TEST(IniFiles, ClosedToTheUser) {
   EXPECT_EQ(write.out, "INI File is locked: " + f + "\n");
   chmod(dir.path.c_str(), 0755);
   EXPECT_EQ(ReadFile(f), "CorvManufacture=1\r\n");
+
+  // A folder on the way is closed: the file cannot even be looked up, which is
+  // no reason to read it as missing. A missing file in an open folder still is.
+  std::filesystem::create_directory(dir / "closed");
+  const std::string hidden = dir / "closed/job.ini";
+  WriteFile(hidden, "CorvManufacture=1\r\n");
+  chmod((dir / "closed").c_str(), 0700);
+  read = AsBoundUser([&](Context& ctx) { ReadIniBool(ctx, hidden, "CorvManufacture"); });
+  EXPECT_EQ(read.status, 1);
+  EXPECT_EQ(read.out, "Fatal error: " + hidden + ": Permission denied\n");
+  chmod((dir / "closed").c_str(), 0755);
+  read = AsBoundUser([&](Context& ctx) {
+    if (!ReadIniBool(ctx, dir / "none.ini", "CorvManufacture") && ReadIniString(ctx, f + "/x", "A").empty())
+      ctx.Plain() << "missing";
+  });
+  EXPECT_EQ(read.status, -100);
+  EXPECT_EQ(read.out, "missing");
 }
 
 // A writer killed at any moment leaves the old file or the new one, whole.
