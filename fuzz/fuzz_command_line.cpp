@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool okB = corv::ParseArguments(args, b);
   if (okA != okB || !Same(a, b)) std::abort();
   if (a.paritySetting > 1) std::abort();
+  if (okA && a.baudRate <= 0) std::abort();  // a starting rate is a positive number
   if (a.detailedDebug && !a.debugOn) std::abort();
 
   // CORVANTAPORT taken from the last argument; the console text is only

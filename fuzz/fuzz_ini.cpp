@@ -1,10 +1,11 @@
 // The parameter-file reader and writer on arbitrary files. Input: key, NUL,
 // value, NUL, then the file's bytes. Reading and rewriting must not crash;
-// after a rewrite the key reads back as written, once and twice (when key and
-// value can stand on one line).
+// after a rewrite the key reads back as written, once and twice, and the keys
+// a job file holds read as before (when key and value can stand on one line).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "fuzz/fuzz_dir.h"
@@ -29,7 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   corv::ScriptedConsole console;
   corv::VirtualClock clock;
   corv::Context ctx(console, clock);
+  static const char* const kJobKeys[] = {"CorvManufacture", "Program", "SerialNo", "Message"};
+  std::string before[std::size(kJobKeys)];
   try {
+    for (size_t i = 0; i < std::size(kJobKeys); ++i) before[i] = corv::ReadIniString(ctx, file, kJobKeys[i]);
     (void)corv::ReadIniString(ctx, file, key);
     (void)corv::ReadIniInt(ctx, file, "Program");
     (void)corv::ReadIniBool(ctx, file, "CorvManufacture");
@@ -44,6 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (corv::ReadIniString(ctx, file, key) != value) std::abort();
     corv::WriteIniString(ctx, file, key, value);
     if (corv::ReadIniString(ctx, file, key) != value) std::abort();
+    // Rewriting one key leaves what the others read alone.
+    for (size_t i = 0; i < std::size(kJobKeys); ++i) {
+      if (key != kJobKeys[i] && corv::ReadIniString(ctx, file, kJobKeys[i]) != before[i]) std::abort();
+    }
   }
   return 0;
 }

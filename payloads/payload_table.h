@@ -44,8 +44,9 @@ inline constexpr std::array<ImageLayout, kImageCount> kImageLayouts = {{
     {ImageName::TransmitterSoftware128kEeprom, "transmitter_128k_eeprom.img", 0x00002080, 233263, 1825, 0, 233600, 244562, true, 2, kTransmitter128kChecksum},
 }};
 
-// The address range a unit of this MCU type keeps its old fields in, which no
-// image record may cover: 512..639 on MCU types 1 and 2, 768..1023 on 3 and 5.
+// The old-fields area of an MCU type: 512..639 on MCU types 1 and 2, which keep
+// old fields there and whose image records must leave it free; 768..1023 on 3
+// and 5, which keep none, so their images may cover it.
 struct AddressRange {
   uint32_t first;
   uint32_t last;

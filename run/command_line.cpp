@@ -3,6 +3,9 @@
 // are a port (COM3, 3) or the parameter file name.
 #include "run/command_line.h"
 
+#include <cstdint>
+#include <string>
+
 #include "support/files.h"
 
 namespace corv {
@@ -56,6 +59,16 @@ bool IsOptionGroup(std::string_view arg) {
   return arg[0] == '/' && arg.find('/', 1) == std::string_view::npos;
 }
 
+// A starting rate is a positive whole number that fits the setting: decimal
+// digits only, not 0.
+bool RateValue(std::string_view text, int32_t& rate) {
+  if (text.empty() || text.size() > 10 || !AllDigits(text)) return false;
+  const int64_t n = std::stoll(std::string(text));
+  if (n <= 0 || n > INT32_MAX) return false;
+  rate = static_cast<int32_t>(n);
+  return true;
+}
+
 }  // namespace
 
 bool ParseArguments(const std::vector<std::string>& args, RunSettings& s) {
@@ -107,7 +120,9 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& s) {
         return false;
       }
       switch (letter) {
-        case 'B': s.baudRate = DecimalValue(value); break;
+        case 'B':
+          if (!RateValue(value, s.baudRate)) return false;
+          break;
         case 'R': s.programmingRate = DecimalValue(value); break;
         case 'U':
           s.requestedUnitId = static_cast<uint8_t>(DecimalValue(value) & 0xFF);

@@ -22,8 +22,8 @@ void PrintUsage(OutStream& console);
 
 // Reads the arguments (without the program name) in order into the settings.
 // False at the first bad argument (unknown option letter, -p other than "0" or
-// "1", a value option without its value); the settings then hold what the
-// arguments before it set.
+// "1", -b other than a positive whole number, a value option without its
+// value); the settings then hold what the arguments before it set.
 bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings);
 
 // When no port was given and CORVANTAPORT holds a value: "Using CORVANTAPORT

@@ -1,5 +1,5 @@
-// The file layer on POSIX: paths, file operations, environment, line reader,
-// local time and child processes.
+// The file layer on POSIX: paths, file operations, environment, whole files and
+// their lines, local time and child processes.
 #include "support/files.h"
 
 #include <fcntl.h>
@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,7 +32,7 @@ std::string WithTrailingSeparator(std::string_view path) {
   return std::string(path) + "/";
 }
 
-std::string SystemErrorText(int errorNumber) {
+std::string SystemReason(int errorNumber) {
   char buf[256];
   // The GNU strerror_r may return a static text instead of filling buf.
 #if defined(__GLIBC__) && defined(_GNU_SOURCE)
@@ -41,8 +42,10 @@ std::string SystemErrorText(int errorNumber) {
 #endif
   std::string t(text);
   if (t.size() > 255) t.resize(255);
-  return "Error: " + t;
+  return t;
 }
+
+std::string SystemErrorText(int errorNumber) { return "Error: " + SystemReason(errorNumber); }
 
 namespace {
 bool Fail(std::string* error) {
@@ -63,7 +66,9 @@ bool FileExists(const std::string& name, std::string* error) {
 
 bool DeleteFile(const std::string& name, std::string* error) {
   if (unlink(name.c_str()) == 0) return true;
-  chmod(name.c_str(), S_IRUSR | S_IWUSR);
+  // Writable for the owner; what the others may do with it stays as it was.
+  struct stat st;
+  if (stat(name.c_str(), &st) == 0) chmod(name.c_str(), (st.st_mode & 07777) | S_IWUSR);
   if (unlink(name.c_str()) == 0) return true;
   return Fail(error);
 }
@@ -105,31 +110,38 @@ std::string EnvironmentValue(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-int FileSource::Get() {
-  if (pos_ == len_) {
-    if (failed_) return -1;
-    ssize_t n;
-    do {
-      n = read(fd_, buf_, sizeof buf_);
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) {
-      if (n < 0) failed_ = true;
-      return -1;
-    }
-    pos_ = 0;
-    len_ = static_cast<size_t>(n);
+bool ReadWholeFile(const std::string& name, std::string& bytes, int& errorNumber) {
+  bytes.clear();
+  int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    errorNumber = errno;
+    return false;
   }
-  return buf_[pos_++];
+  char buf[8192];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      errorNumber = errno;
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
+  return true;
 }
 
-bool ReadLine(InStream& in, std::string& line) {
-  line.clear();
-  while (line.size() < kMaxLineLength) {
-    int c = in.Get();
-    if (c < 0) return !line.empty();
-    if (c == '\r') return true;
-    if (c == '\n') continue;
-    line.push_back(static_cast<char>(c));
+bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
+  if (pos >= bytes.size()) return false;
+  const size_t start = pos;
+  const size_t limit = start + std::min(kMaxLineLength, bytes.size() - start);
+  while (pos < limit && bytes[pos] != '\r' && bytes[pos] != '\n') ++pos;
+  line = bytes.substr(start, pos - start);
+  // A cut line keeps whatever follows for the next one, a line end too.
+  if (pos < bytes.size() && line.size() < kMaxLineLength) {
+    if (bytes[pos++] == '\r' && pos < bytes.size() && bytes[pos] == '\n') ++pos;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 // The file layer: path-text helpers, file operations that answer success or
-// failure with the system's reason as text, environment values, the line reader,
-// the local date-time record, and running a child program from a command line.
+// failure with the system's reason as text, environment values, whole-file reads
+// and the line rule of text files, the local date-time record, and running a
+// child program from a command line.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -18,7 +19,9 @@ std::string DirectoryPart(std::string_view path);
 // The path followed by "/" unless it already ends in a separator; "" gives "/".
 std::string WithTrailingSeparator(std::string_view path);
 
-// "Error: " and the system's text for an errno value (at most 255 characters).
+// The system's text for an errno value (at most 255 characters).
+std::string SystemReason(int errorNumber);
+// "Error: " and SystemReason.
 std::string SystemErrorText(int errorNumber);
 
 // Each of these answers false on failure and then, when `error` is given,
@@ -38,28 +41,18 @@ bool WriteAll(int fd, std::string_view data);
 // The variable's value, or "" when it is not set.
 std::string EnvironmentValue(const char* name);
 
-// Reads an open file descriptor byte by byte through a buffer; -1 at the end.
-class FileSource : public InStream {
- public:
-  explicit FileSource(int fd) : fd_(fd) {}
-  int Get() override;
-  // True once a read failed with something other than the end of the file.
-  bool Failed() const { return failed_; }
-
- private:
-  int fd_;
-  unsigned char buf_[4096];
-  size_t pos_ = 0, len_ = 0;
-  bool failed_ = false;
-};
+// Reads the whole file into `bytes`; on failure the errno of the call that
+// failed is in `errorNumber` (a folder fails too).
+bool ReadWholeFile(const std::string& name, std::string& bytes, int& errorNumber);
 
 // Longest line the reader gives whole; the rest of a longer line comes next.
 inline constexpr size_t kMaxLineLength = 32001;
 
-// The next line: up to a CR (dropped), line feeds dropped wherever they stand,
-// cut after kMaxLineLength characters. True when a CR ended the line or the line
-// is not empty.
-bool ReadLine(InStream& in, std::string& line);
+// The line of a text file held in `bytes` that starts at `pos`, without its line
+// end: a CR LF pair, a CR alone or a LF alone ends a line. A line is cut after
+// kMaxLineLength characters and its rest is the next line. `pos` moves past the
+// line and its end; false once `pos` is at the end of the bytes.
+bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line);
 
 // Local time now: year - 2000, month 1..12, day, hour, minute, second.
 struct DateTime {

@@ -13,8 +13,10 @@ namespace corv {
 
 namespace {
 
-[[noreturn]] void IniFatal(Context& ctx) {
-  ctx.Plain() << "Fatal error\r\n";
+// Ends the run when the file cannot be read or rewritten, naming the file and
+// the system's reason.
+[[noreturn]] void IniFatal(Context& ctx, const std::string& file, int errorNumber) {
+  ctx.Plain() << "Fatal error: " << file << ": " << SystemReason(errorNumber) << "\r\n";
   ExitRun(ctx, 1);
 }
 
@@ -23,86 +25,36 @@ std::string_view KeyOf(std::string_view line) {
   return eq == std::string_view::npos ? line : line.substr(0, eq);
 }
 
-// Reads the whole file; false when it exists but cannot be read.
-bool Slurp(const std::string& file, std::string& bytes) {
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
+// The whole file when it exists ("" when it does not); a file that is there
+// but cannot be read ends the run, and so does a name the system cannot even
+// look up (a folder on its way closed to us): reading that as a missing file
+// would turn a job into a plain run without a word.
+std::string Contents(Context& ctx, const std::string& file, bool& exists) {
+  std::string bytes;
+  if (file.empty()) {  // no name, no file
+    exists = false;
+    return bytes;
   }
-  close(fd);
-  return true;
-}
-
-// One line as the reader sees it, with the raw bytes it came from: up to and
-// including the CR and the line feeds right after it, or cut where the reader
-// cuts a long line.
-struct RawLine {
-  std::string_view raw;
-  std::string text;  // without line feeds and the ending CR
-};
-
-RawLine NextLine(std::string_view bytes, size_t& pos) {
-  RawLine line;
-  size_t start = pos;
-  while (pos < bytes.size() && line.text.size() < kMaxLineLength) {
-    char c = bytes[pos++];
-    if (c == '\r') {
-      while (pos < bytes.size() && bytes[pos] == '\n') ++pos;
-      break;
-    }
-    if (c != '\n') line.text.push_back(c);
-  }
-  line.raw = bytes.substr(start, pos - start);
-  return line;
-}
-
-// A reader's line that holds line feeds is several lines to the tool that wrote
-// it: the replacement takes the place of the first of them only, so the others
-// are not lost.
-std::string_view AfterFirstLfLine(std::string_view raw) {
-  size_t i = 0;
-  while (i < raw.size() && raw[i] == '\n') ++i;
-  size_t lf = raw.find('\n', i);
-  if (lf == std::string_view::npos) return {};
-  std::string_view rest = raw.substr(lf + 1);
-  for (char c : rest) {
-    if (c != '\n' && c != '\r') return rest;
-  }
-  return {};
+  struct stat st;
+  exists = stat(file.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT && errno != ENOTDIR) IniFatal(ctx, file, errno);
+  int error = 0;
+  if (exists && !ReadWholeFile(file, bytes, error)) IniFatal(ctx, file, error);
+  return bytes;
 }
 
 }  // namespace
 
 std::string ReadIniString(Context& ctx, const std::string& file, std::string_view key) {
-  if (!FileExists(file)) return {};
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) IniFatal(ctx);
-  FileSource in(fd);
-  std::string line;
-  std::string value;
-  bool found = false;
-  while (ReadLine(in, line)) {
+  bool exists = false;
+  const std::string bytes = Contents(ctx, file, exists);
+  size_t pos = 0;
+  for (std::string_view line; NextLine(bytes, pos, line);) {
+    if (KeyOf(line) != key) continue;
     size_t eq = line.find('=');
-    std::string_view k = eq == std::string::npos ? std::string_view(line) : std::string_view(line).substr(0, eq);
-    if (k == key) {
-      if (eq != std::string::npos) value = line.substr(eq + 1);
-      found = true;
-      break;
-    }
+    return eq == std::string_view::npos ? std::string() : std::string(line.substr(eq + 1));
   }
-  bool failed = in.Failed();
-  close(fd);
-  if (failed && !found) IniFatal(ctx);
-  return value;
+  return {};
 }
 
 int32_t ReadIniInt(Context& ctx, const std::string& file, std::string_view key) {
@@ -115,29 +67,28 @@ bool ReadIniBool(Context& ctx, const std::string& file, std::string_view key) {
 }
 
 void WriteIniString(Context& ctx, const std::string& file, std::string_view key, std::string_view value) {
-  std::string replacement = std::string(key) + "=" + std::string(value) + "\r\n";
-  std::string old;
-  bool exists = FileExists(file);
-  if (exists && !Slurp(file, old)) IniFatal(ctx);
+  const std::string replacement = std::string(key) + "=" + std::string(value) + "\r\n";
+  bool exists = false;
+  const std::string old = Contents(ctx, file, exists);
 
+  // Every line but the replaced ones goes over as it was, its own line end
+  // included.
   std::string out;
   bool matched = false;
   size_t pos = 0;
-  while (pos < old.size()) {
-    RawLine line = NextLine(old, pos);
-    if (KeyOf(line.text) == key) {
+  for (std::string_view line; pos < old.size();) {
+    const size_t start = pos;
+    NextLine(old, pos, line);
+    if (KeyOf(line) == key) {
       out += replacement;
-      out += AfterFirstLfLine(line.raw);
       matched = true;
     } else {
-      out += line.raw;
+      out.append(old, start, pos - start);
     }
   }
   if (!matched) {
-    // The added line must start a line of its own. Readers end lines at CR
-    // only, so a last line ended by LF alone still runs on: end it first.
-    const size_t last = out.find_last_not_of('\n');
-    if (last != std::string::npos && out[last] != '\r') out += "\r\n";
+    // The added line starts a line of its own.
+    if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += "\r\n";
     out += replacement;
   }
 
@@ -148,13 +99,17 @@ void WriteIniString(Context& ctx, const std::string& file, std::string_view key,
 
   std::string temp = file + ".000";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) IniFatal(ctx);
+  if (fd < 0) IniFatal(ctx, file, errno);
   fchmod(fd, mode);
   bool written = WriteAll(fd, out) && fsync(fd) == 0;
-  written = (close(fd) == 0) && written;
+  int error = errno;
+  if (close(fd) != 0 && written) {
+    written = false;
+    error = errno;
+  }
   if (!written) {
     unlink(temp.c_str());
-    IniFatal(ctx);
+    IniFatal(ctx, file, error);
   }
   // The rename replaces the old file in one step (a read-only one too): there is
   // never a moment without a whole parameter file.

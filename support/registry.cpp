@@ -134,15 +134,11 @@ void Parse(Hive& h, const std::string& bytes) {
 }
 
 bool Load(const std::string& file, Hive& h) {
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  FileSource in(fd);
   std::string bytes;
-  for (int c; (c = in.Get()) >= 0;) bytes.push_back(static_cast<char>(c));
-  bool ok = !in.Failed();
-  close(fd);
-  if (ok) Parse(h, bytes);
-  return ok;
+  int error = 0;
+  if (!ReadWholeFile(file, bytes, error)) return false;
+  Parse(h, bytes);
+  return true;
 }
 
 // Index of the section entry, and of the value entry inside it (or npos).

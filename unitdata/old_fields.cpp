@@ -5,6 +5,7 @@
 
 #include "link/commands.h"
 #include "flash/flash_target.h"
+#include "unitdata/unit_mode.h"
 
 namespace corv {
 
@@ -63,6 +64,7 @@ bool ReadOldFields(Link& link, const UnitInfo& info, OldFieldsBuffer& buffer) {
   if (!info.oldFieldsInFlash) return true;
   Context& ctx = link.ctx;
   ctx.Detail() << "Reading old fields\r\n";
+  RequireFlashProgrammer(link);
   const OldFieldsArea area = GetOldFieldsArea(ctx, info);
   buffer.bytes.assign(area.length, 0xFF);
   uint32_t done = 0;
@@ -82,6 +84,7 @@ bool WriteOldFields(Link& link, const UnitInfo& info, const OldFieldsBuffer& buf
   if (!info.oldFieldsInFlash) return true;
   Context& ctx = link.ctx;
   ctx.Detail() << "Writing old fields\r\n";
+  RequireFlashProgrammer(link);
   const OldFieldsArea area = GetOldFieldsArea(ctx, info);
   uint32_t done = 0;
   for (uint32_t address = area.first; done < area.length; address += kBlock) {

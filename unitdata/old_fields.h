@@ -18,8 +18,9 @@ struct OldFieldsBuffer {
   std::vector<uint8_t> bytes;
 };
 
-// 0x1051 in 128-byte steps over the area of the unit's MCU type. False after
-// 20 failed attempts for one block.
+// 0x1051 in 128-byte steps over the area of the unit's MCU type. Both steps
+// need the flash programmer (the mode message ends the run otherwise). False
+// after 20 failed attempts for one block.
 bool ReadOldFields(Link& link, const UnitInfo& info, OldFieldsBuffer& buffer);
 
 // 0x1050 in the same steps with the buffer's bytes. A status other than 0 from

@@ -80,6 +80,13 @@ TEST(StartUpE2E, BadArgument) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.find("Press"), std::string::npos);
 
+  // A starting rate that is no positive whole number never reaches the port.
+  for (const char* rate : {"abc", "0", "-5"}) {
+    r = RunToEnd(prog, {"-y", "-b", rate, "COM1"}, box.path);
+    EXPECT_EQ(r.status, 1) << rate;
+    EXPECT_EQ(r.out, std::string("Corvanta Updater 5.10v37\n") + kUsage + "Fatal Error: Incorrect arguments\n") << rate;
+  }
+
   // Closed input: the prompt goes on instead of waiting.
   r = RunToEnd(prog, {"-x", "-y"}, box.path);
   EXPECT_EQ(r.status, 1);

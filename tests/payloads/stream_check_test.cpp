@@ -188,6 +188,34 @@ TEST(PayloadCheck, RefusesWhatDoesNotFitTheCatalogue) {
   EXPECT_NE(CheckFile(kFontLayouts[1], font.data(), font.size()), "");
 }
 
+// Only MCU types 1 and 2 keep old fields in low flash; a boot loader of the
+// other types may cover 768..1023, where they keep nothing.
+TEST(PayloadCheck, OldFieldsAreaIsFreeOnlyWhereTheUnitKeepsOldFields) {
+  struct Case {
+    ImageName name;
+    uint32_t movedTo;  // the seventh record's new address
+    bool refused;
+  };
+  for (const Case& c : {Case{ImageName::BootLoaderMcu3, 768, false}, Case{ImageName::BootLoaderMcu3, 896, false},
+                        Case{ImageName::BootLoaderMcu5, 768, false}, Case{ImageName::BootLoaderMcu2, 512, true}}) {
+    const ImageLayout& entry = LayoutOf(c.name);
+    SCOPED_TRACE(std::string(entry.file) + " at " + std::to_string(c.movedTo));
+    Bytes b = Copy(c.name);
+    size_t seventh = 8 + 6 * 134;
+    if (c.name == ImageName::BootLoaderMcu2) seventh = 8 + 4 * 134;  // the fifth, after slots 0..3
+    b[seventh] = static_cast<uint8_t>(c.movedTo >> 24);
+    b[seventh + 1] = static_cast<uint8_t>(c.movedTo >> 16);
+    b[seventh + 2] = static_cast<uint8_t>(c.movedTo >> 8);
+    b[seventh + 3] = static_cast<uint8_t>(c.movedTo);
+    const std::string problem = CheckImage(entry, b.data(), b.size());
+    if (c.refused) {
+      EXPECT_NE(problem.find("old-fields"), std::string::npos) << problem;
+    } else {
+      EXPECT_EQ(problem, "");
+    }
+  }
+}
+
 // Runs the build's payload tool; its exit status and what it printed.
 int RunTool(const std::string& args, std::string& output) {
   const char* bin = std::getenv("CORV_BIN_DIR");

@@ -62,17 +62,20 @@ TEST(CommandLine, ValueLetters) {
   EXPECT_EQ(Parsed({"-b38400"}).baudRate, 38400);
   EXPECT_EQ(Parsed({"-b", "57600"}).baudRate, 57600);
   EXPECT_EQ(Parsed({}).baudRate, 19200);
-  EXPECT_EQ(Parsed({"-b", "abc"}).baudRate, 0);
-  EXPECT_EQ(Parsed({"-by"}).baudRate, 0);  // the rest of the group is the value
-  EXPECT_FALSE(Parsed({"-by"}).yesToPrompts);
-  RunSettings s = Parsed({"-b", "-y"});  // the whole next argument, even an option
-  EXPECT_EQ(s.baudRate, 0);
-  EXPECT_FALSE(s.yesToPrompts);
-  s = Parsed({"-b9600xyz", "-s"});  // digits up to the first other character
-  EXPECT_EQ(s.baudRate, 9600);
-  EXPECT_TRUE(s.silent);
-  EXPECT_TRUE(Refused({"-b"}));
-  EXPECT_TRUE(Refused({"-y", "-b"}));
+  EXPECT_EQ(Parsed({"-b2147483647"}).baudRate, 2147483647);
+  RunSettings s = Parsed({"-b115200s"}, false);  // the rest of the group is the value
+  EXPECT_FALSE(s.silent);
+  // A starting rate is a positive whole number; anything else is refused before
+  // it can reach the port. The whole next argument is the value, even an option.
+  for (auto args : std::vector<std::vector<std::string>>{
+           {"-b", "abc"}, {"-b", "0"}, {"-b", "-5"}, {"-b0"}, {"-by"}, {"-b", "-y"}, {"-b9600xyz"}, {"-b", ""},
+           {"-b", " 9600"}, {"-b", "+9600"}, {"-b", "2147483648"}, {"-b", "99999999999999999999"}, {"-b"},
+           {"-y", "-b"}}) {
+    EXPECT_TRUE(Refused(args)) << ::testing::PrintToString(args);
+  }
+  // -r keeps its own rule: any number, checked against the list later.
+  EXPECT_EQ(Parsed({"-r", "abc"}).programmingRate, 0);
+  EXPECT_EQ(Parsed({"-r12345x"}).programmingRate, 12345);
 
   EXPECT_EQ(Parsed({"-r921600"}).programmingRate, 921600);
   EXPECT_EQ(Parsed({"-R", "128000"}).programmingRate, 128000);
@@ -168,6 +171,11 @@ TEST(CommandLine, BadArgumentsEndTheRun) {
     FakeRun r;
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-y", "-b"}, ""); }), 1);
     EXPECT_EQ(r.console.Output(), shown + "Fatal Error: Incorrect arguments\n");
+  }
+  for (const char* rate : {"abc", "0", "-5"}) {
+    FakeRun r;
+    EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-y", "-b", rate, "COM1"}, ""); }), 1) << rate;
+    EXPECT_EQ(r.console.Output(), shown + "Fatal Error: Incorrect arguments\n") << rate;
   }
   {
     FakeRun r;

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "support/files.h"
 #include "tests/common/scratch.h"
 
@@ -52,6 +54,21 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   EXPECT_FALSE(FileExists(f));
   EXPECT_FALSE(DeleteFile(f, &err));
 
+  // The retry makes the name owner-writable and keeps its other access bits:
+  // a folder that cannot be deleted stays as open to the others as it was.
+  std::string folder = dir / "keep";
+  ASSERT_TRUE(MakeDirectory(folder));
+  chmod(folder.c_str(), 02755);
+  EXPECT_FALSE(DeleteFile(folder, &err));
+  EXPECT_EQ(err, SystemErrorText(EISDIR));
+  struct stat st;
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 02755u);
+  chmod(folder.c_str(), 0555);
+  EXPECT_FALSE(DeleteFile(folder, &err));
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+
   EXPECT_TRUE(MakeDirectory(dir / "sub"));
   EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
   EXPECT_FALSE(MakeDirectory(dir / "a/b"));
@@ -66,27 +83,41 @@ TEST(FileOps, ExistsDeleteRenameMake) {
 }
 
 std::vector<std::string> Lines(const std::string& bytes) {
-  TempDir dir;
-  WriteFile(dir / "f", bytes);
-  int fd = open((dir / "f").c_str(), O_RDONLY);
-  FileSource in(fd);
   std::vector<std::string> out;
-  for (std::string line; ReadLine(in, line);) out.push_back(line);
-  close(fd);
+  size_t pos = 0;
+  for (std::string_view line; NextLine(bytes, pos, line);) out.emplace_back(line);
+  EXPECT_EQ(pos, bytes.size());
   return out;
 }
 
 TEST(FileOps, LineReader) {
   using V = std::vector<std::string>;
   EXPECT_EQ(Lines("a\r\nbb\r\n\r\nlast"), (V{"a", "bb", "", "last"}));
-  EXPECT_EQ(Lines("one\ntwo\nthree\n"), (V{"onetwothree"}));
+  // A LF ends a line as a CR does; a CR LF pair is one line end.
+  EXPECT_EQ(Lines("one\ntwo\nthree\n"), (V{"one", "two", "three"}));
+  EXPECT_EQ(Lines("a\rb\n\nc\r\n\rd\n\re"), (V{"a", "b", "", "c", "", "d", "", "e"}));
   EXPECT_EQ(Lines(""), V{});
+  EXPECT_EQ(Lines("\n"), V{""});
   std::string longLine(kMaxLineLength + 5, 'x');
-  V cut = Lines(longLine + "\r\nz");
-  ASSERT_EQ(cut.size(), 3u);
-  EXPECT_EQ(cut[0].size(), 32001u);
-  EXPECT_EQ(cut[1], "xxxxx");
-  EXPECT_EQ(cut[2], "z");
+  for (const char* end : {"\r\n", "\n"}) {
+    V cut = Lines(longLine + end + "z");
+    ASSERT_EQ(cut.size(), 3u);
+    EXPECT_EQ(cut[0].size(), 32001u);
+    EXPECT_EQ(cut[1], "xxxxx");
+    EXPECT_EQ(cut[2], "z");
+  }
+
+  TempDir dir;
+  std::string bytes;
+  int error = 0;
+  WriteFile(dir / "f", "a\r\nb");
+  EXPECT_TRUE(ReadWholeFile(dir / "f", bytes, error));
+  EXPECT_EQ(bytes, "a\r\nb");
+  EXPECT_FALSE(ReadWholeFile(dir.path, bytes, error));
+  EXPECT_EQ(error, EISDIR);
+  EXPECT_FALSE(ReadWholeFile(dir / "none", bytes, error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(SystemErrorText(ENOENT), "Error: " + SystemReason(ENOENT));
 }
 
 TEST(ChildProcess, SplittingRule) {

@@ -1,5 +1,5 @@
 // Inputs the fuzzers found that the parameter file and the hive got wrong: a
-// key added to a file whose last line ends in LF alone, and hive lines that end
+// key added to a file whose last line has no line end, and hive lines that end
 // in several backslashes or a continuation at the very end of the file, and a
 // value deleted from a key that holds it twice.
 #include <gtest/gtest.h>
@@ -21,24 +21,28 @@ TEST(FuzzFindings, AddedKeyStartsALineOfItsOwn) {
   VirtualClock clock;
   Context ctx{console, clock};
   const std::string f = dir / "job.ini";
-  // The last line ends in LF only: to readers it runs on until a CR.
   WriteFile(f, "CorvManufacture=TRUE\r\nSerialNo=1235\r\nMessage2=old\n");
   WriteIniString(ctx, f, "Message", "Success");
-  EXPECT_EQ(ReadFile(f), "CorvManufacture=TRUE\r\nSerialNo=1235\r\nMessage2=old\n\r\nMessage=Success\r\n");
+  EXPECT_EQ(ReadFile(f), "CorvManufacture=TRUE\r\nSerialNo=1235\r\nMessage2=old\nMessage=Success\r\n");
   EXPECT_EQ(ReadIniString(ctx, f, "Message"), "Success");
   EXPECT_EQ(ReadIniString(ctx, f, "Message2"), "old");
-  // A file of LF-only lines is one line to readers; the added key is not part of it.
-  WriteFile(f, "A=1\nB=2\n");
+  // A last line without its line end gets one before the added line.
+  WriteFile(f, "A=1\nB=2");
   WriteIniString(ctx, f, "Message", "x");
-  EXPECT_EQ(ReadIniString(ctx, f, "A"), "1B=2");
+  EXPECT_EQ(ReadIniString(ctx, f, "B"), "2");
   EXPECT_EQ(ReadIniString(ctx, f, "Message"), "x");
-  // Line ends already in place get nothing added; blank LFs alone hold no line.
+  // Line ends already in place get nothing added.
   WriteFile(f, "A=1\r\n\n");
   WriteIniString(ctx, f, "B", "2");
   EXPECT_EQ(ReadFile(f), "A=1\r\n\nB=2\r\n");
   WriteFile(f, "\n\n");
   WriteIniString(ctx, f, "B", "2");
   EXPECT_EQ(ReadFile(f), "\n\nB=2\r\n");
+  // An empty key matches the empty lines only, which the rewrite replaces.
+  WriteFile(f, "=\n\n=\n\n");
+  WriteIniString(ctx, f, "", "v");
+  EXPECT_EQ(ReadFile(f), "=v\r\n=v\r\n=v\r\n=v\r\n");
+  EXPECT_EQ(ReadIniString(ctx, f, ""), "v");
 }
 
 TEST(FuzzFindings, HiveContinuationsEndWhereTheirLineDoes) {

@@ -145,6 +145,41 @@ TEST(OldFields, NothingToCarryOnMcuType3) {
   EXPECT_EQ(rig.Out(), "");
 }
 
+// Outside the flash programmer the copy stops the run with the mode message
+// before it sends anything, in the boot loader and in the unit's software alike.
+TEST(OldFields, NeedTheFlashProgrammer) {
+  for (bool inBootLoader : {true, false}) {
+    SCOPED_TRACE(inBootLoader ? "boot loader" : "software");
+    for (bool reading : {true, false}) {
+      UnitRig rig(sim::DisplayMcu2Profile());
+      rig.Connect();
+      if (inBootLoader) {
+        ASSERT_TRUE(RebootToBootLoader(*rig.link, rig.info, false));
+        SelectFlashTarget(*rig.link, rig.info);
+      } else {
+        rig.info.mcuType = 2;
+        rig.info.oldFieldsInFlash = true;
+      }
+      ASSERT_TRUE(rig.info.oldFieldsInFlash);
+      rig.console.ClearOutput();
+      const uint32_t before = rig.clock.TickMs();
+      OldFieldsBuffer buffer;
+      const int status = rig.ExitStatusOf([&] {
+        if (reading) {
+          ReadOldFields(*rig.link, rig.info, buffer);
+        } else {
+          WriteOldFields(*rig.link, rig.info, buffer);
+        }
+      });
+      EXPECT_EQ(status, 1) << rig.Out();
+      EXPECT_TRUE(rig.Shows("Fatal Error: Flash programmer is not running in the unit, cannot perform this operation\n"))
+          << rig.Out();
+      EXPECT_FALSE(rig.Shows(" (128)")) << rig.Out();
+      EXPECT_LT(rig.clock.TickMs() - before, 100u) << "requests went out";
+    }
+  }
+}
+
 TEST(OldFields, SerialNumberSurvivesASoftwareRewriteOnMcuType2) {
   for (bool withHook : {true, false}) {
     UnitRig rig(sim::DisplayMcu2Profile());
