@@ -18,6 +18,11 @@ uint8_t CurrentRelease(int mcu) { return mcu == 2 ? 5 : 9; }
 
 }  // namespace
 
+int UnitModel::ResultFor(uint16_t code, int own) const {
+  const auto it = profile_.forcedResult.find(code);
+  return it == profile_.forcedResult.end() ? own : it->second;
+}
+
 void UnitModel::Software(const Frame& f, uint16_t code, uint64_t atUs) {
   const uint8_t a = f[0];
   std::vector<uint8_t> r = Header(a, code);
@@ -147,12 +152,13 @@ bool UnitModel::BootLoader(const Frame& f, uint16_t code, uint64_t atUs) {
       return true;
     }
     case 0x10F0: {  // install secured boot loader
-      const uint8_t result = static_cast<uint8_t>(profile_.secureBootResult);
+      const uint8_t result = static_cast<uint8_t>(ResultFor(code, profile_.secureBootResult));
       Add8(r, result);
       Reply(atUs, r, 50 * uint64_t{profile_.flashBlockUs});
       if (result == 0) {
         flags_ &= static_cast<uint8_t>(~0x80);
-        release_ = CurrentRelease(profile_.mcu);
+        release_ = profile_.secureBootRelease >= 0 ? static_cast<uint8_t>(profile_.secureBootRelease)
+                                                   : CurrentRelease(profile_.mcu);
       }
       return true;
     }
@@ -252,7 +258,7 @@ bool UnitModel::FlashBlock(const Frame& f, uint16_t code, uint64_t atUs) {
   // Sequenced blocks are taken in order only: a block after a lost one is
   // dropped unanswered, so a cumulative reply never covers a block not written.
   if (code == 0x1031 && seq > expectedSeq_) return false;
-  uint8_t result = 0;
+  uint8_t result = static_cast<uint8_t>(ResultFor(code, 0));
   if (const auto it = faults.flashBlockResult.find(count); it != faults.flashBlockResult.end()) result = it->second;
   if (result == 0) {
     if (profile_.mcu <= 2 && address == 0) EraseOldFields();
@@ -286,16 +292,18 @@ void UnitModel::FieldsCommand(const Frame& f, uint16_t code, uint64_t atUs) {
     case 0x1019: {  // check: 0 when the supplied record is the one held
       int result = heldValid && std::equal(held.begin(), held.end(), f.begin() + 4) ? 0 : 1;
       if (profile_.fieldsCheck >= 0) result = profile_.fieldsCheck;
+      result = ResultFor(code, result);
       Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, profile_.commandUs);
       return;
     }
     case 0x1050: {  // write old fields
       const uint32_t address = Be32(f, 4);
-      WriteFlash(address, &f[9], 128);
+      const int result = ResultFor(code, 0);
+      if (result == 0) WriteFlash(address, &f[9], 128);
       Add32(r, address);
       Add8(r, f[8]);
-      Add8(r, 0);
+      Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, BlockUs(128));
       return;
     }
@@ -312,6 +320,7 @@ void UnitModel::FieldsCommand(const Frame& f, uint16_t code, uint64_t atUs) {
       const bool valid = FieldsValid(&f[4]);
       int result = valid ? 0 : 3;
       if (profile_.fieldsUpdate >= 0) result = profile_.fieldsUpdate;
+      result = ResultFor(code, result);
       if (result == 0 && valid) StoreFields(&f[4]);
       Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, 2 * BlockUs(128));
@@ -320,6 +329,7 @@ void UnitModel::FieldsCommand(const Frame& f, uint16_t code, uint64_t atUs) {
     case 0x1053: {  // preserve: the unit keeps its own fields, which must be sound
       int result = heldValid ? 0 : 3;
       if (profile_.fieldsPreserve >= 0) result = profile_.fieldsPreserve;
+      result = ResultFor(code, result);
       Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, 2 * BlockUs(128));
       return;
@@ -349,6 +359,7 @@ void UnitModel::StringsCommand(const Frame& f, uint16_t code, uint64_t atUs) {
       } else if (uint64_t{offset} + n > strings_.size()) {
         result = 0x11;
       }
+      result = static_cast<uint8_t>(ResultFor(code, result));
       if (const auto it = faults.stringsBlockResult.find(count); it != faults.stringsBlockResult.end()) {
         result = it->second;
       }
@@ -381,25 +392,33 @@ void UnitModel::FileCommand(const Frame& f, uint16_t code, uint64_t atUs) {
   const bool exists = found != files_.end();
   std::vector<uint8_t> r = Header(1, code == 0x1062 ? 0x1061 : code);
   switch (code) {
-    case 0x1060:  // open for reading
-      if (exists) openForWrite_[file] = false;
-      Add8(r, exists ? 0 : 1);
+    case 0x1060: {  // open for reading
+      const int result = ResultFor(code, exists ? 0 : 1);
+      if (result == 0 && exists) openForWrite_[file] = false;
+      Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, profile_.commandUs);
       return;
-    case 0x1070:  // create: an empty file open for writing
-      files_[file].clear();
-      openForWrite_[file] = true;
-      Add8(r, 0);
+    }
+    case 0x1070: {  // create: an empty file open for writing
+      const int result = ResultFor(code, 0);
+      if (result == 0) {
+        files_[file].clear();
+        openForWrite_[file] = true;
+      }
+      Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, 5 * uint64_t{profile_.commandUs});
       return;
-    case 0x1080: {
-      const bool open = openForWrite_.erase(file) > 0;
-      Add8(r, open ? 0 : 1);
+    }
+    case 0x1080: {  // close: a forced failure leaves the file open
+      const bool open = openForWrite_.count(file) > 0;
+      const int result = ResultFor(code, open ? 0 : 1);
+      if (result == 0) openForWrite_.erase(file);
+      Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, profile_.commandUs);
       return;
     }
     case 0x1082: {
-      Add8(r, exists ? 0 : 1);
+      Add8(r, static_cast<uint32_t>(ResultFor(code, exists ? 0 : 1)));
       for (uint32_t w : Attributes(file)) Add32(r, w);
       Reply(atUs, r, profile_.commandUs);
       return;
@@ -421,6 +440,7 @@ void UnitModel::FileCommand(const Frame& f, uint16_t code, uint64_t atUs) {
       } else if (used + offset + n > profile_.driveCapacity) {
         result = 3;  // the drive is full
       }
+      result = static_cast<uint8_t>(ResultFor(code, result));
       if (const auto it = faults.fileBlockResult.find(count); it != faults.fileBlockResult.end()) result = it->second;
       if (result == 0) {
         std::vector<uint8_t>& data = found->second;

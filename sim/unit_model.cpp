@@ -384,7 +384,7 @@ void UnitModel::TextByte(uint64_t atUs, uint8_t byte) {
   if (lpcSynced_) return;
   textLine_ += static_cast<char>(byte);
   if (byte == '\n' || textLine_.size() > 80) {
-    if (textLine_ == "Synchronized\r\n") {
+    if (textLine_ == "Synchronized\r\n" && profile_.lpcSync) {
       lpcSynced_ = true;
       send(textLine_ + "OK\r\n");
     } else {
@@ -398,10 +398,14 @@ void UnitModel::HandleFrame(const Frame& f, uint64_t atUs) {
   ++counters_.frames;
   if (f[0] != Address()) return;
   const uint16_t code = f[1] == 0x41 ? 0x41 : Be16(f, 2);
-  ++counters_.commands[code];
+  const uint64_t nth = ++counters_.commands[code];
   char text[48];
   std::snprintf(text, sizeof text, "%s: %04X", ModeName(mode_), code);
   Note(text);
+  if (const auto it = profile_.unansweredFrom.find(code); it != profile_.unansweredFrom.end() && nth >= it->second) {
+    Note("ignored");
+    return;
+  }
   switch (mode_) {
     case UnitMode::Software:
       if (f[1] == 0x41) {

@@ -32,6 +32,10 @@
 // erases that area, 0x1050 writes it back. On MCU types 3 and 5 the record lives
 // apart from the flash image. Commands not handled in the current mode, and
 // frames for another address, get no answer.
+//
+// Failure faults from the profile: a command ignored from its n-th request on
+// (no answer, no effect: a reset that never happens, a file never created), and
+// a forced result code (a non-zero one leaves the unit's state as it was).
 #pragma once
 #include <array>
 #include <cstdint>
@@ -156,6 +160,8 @@ class UnitModel {
   void StringsCommand(const Frame& f, uint16_t code, uint64_t atUs);
   void FieldsCommand(const Frame& f, uint16_t code, uint64_t atUs);
   void TextByte(uint64_t atUs, uint8_t byte);
+  // The result a command answers with: the profile's forced one, else `own`.
+  int ResultFor(uint16_t code, int own) const;
 
   // Sends a reply frame (the check is appended) after `workUs` of processing;
   // returns when its last byte has left the unit.

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -197,6 +199,91 @@ UnitProfile TransmitterMcu2Profile(uint8_t eeprom) {
   return p;
 }
 
+bool HasResultCode(uint16_t code) {
+  switch (code) {
+    case 0x1019: case 0x1030: case 0x1031: case 0x1040: case 0x1050: case 0x1052: case 0x1053:
+    case 0x1059: case 0x1060: case 0x1070: case 0x1071: case 0x1080: case 0x1082: case 0x10F0: return true;
+    default: return false;
+  }
+}
+
+namespace {
+
+// What a key takes, for the message that refuses a value.
+const char* AllowedForm(std::string_view key) {
+  static const std::map<std::string_view, const char*> forms = {
+      {"kind", "instrument, lpc, modem or dead"},
+      {"card", "a card number, 1 to 65535"},
+      {"circuit", "0 to 65535"},
+      {"version", "490 or 4.90, up to 655.35"},
+      {"product", "0 to 65535"},
+      {"maskFt", "0 to 0xFFFF"},
+      {"maskRt", "0 to 0xFFFF"},
+      {"maskNew", "0 to 0xFFFF"},
+      {"pmoduleType", "0 to 255"},
+      {"pmoduleSerial", "0 to 0xFFFFFFFF"},
+      {"pmoduleVersion", "490 or 4.90, up to 655.35"},
+      {"buildTime", "year,month,day,hour,minute,second, each 0 to 255"},
+      {"extRecordLength", "0 to 255"},
+      {"mcu", "MCU type 1, 2, 3 or 5"},
+      {"bootVersion", "1 to 15"},
+      {"bootRelease", "0 to 255"},
+      {"bootFlags", "0 to 0xFF"},
+      {"bootRecord", "0 to 255"},
+      {"releaseRecord", "0 or 1"},
+      {"checksum", "0 to 0xFFFFFFFF"},
+      {"address", "240 or 1 to 33"},
+      {"rate", "1 to 4000000"},
+      {"parity", "none or even"},
+      {"bootRate", "9600 or 115200"},
+      {"cts", "auto, 0 or 1"},
+      {"maxRateIndex", "0 (by MCU type) or 1 to 9"},
+      {"serial", "0 (none) to 0xFFFFFFFF"},
+      {"fields", "80 hex digits"},
+      {"fieldsCheck", "auto or 0 to 255"},
+      {"fieldsUpdate", "auto or 0 to 255"},
+      {"fieldsPreserve", "auto or 0 to 255"},
+      {"secureBootResult", "0 to 255"},
+      {"secureBootRelease", "current or 0 to 255"},
+      {"unanswered", "none or CODE:N[,CODE:N...], N from 1 (0x1032:1)"},
+      {"result", "none or CODE:RESULT[,...] for 0x1019, 0x1030, 0x1031, 0x1040, 0x1050, 0x1052, 0x1053, 0x1059, "
+                 "0x1060, 0x1070, 0x1071, 0x1080, 0x1082 or 0x10F0 (0x1080:7)"},
+      {"lpcSync", "0 or 1"},
+      {"eeprom", "0 (8K), 1 (128K working) or 2 (128K failed)"},
+      {"strings", "none, catalogue, header:SIZE,ID,MAGIC,HALF, hex:BYTES, random:SIZE[:SEED] or path:FILE"},
+      {"driveCapacity", "0 to 0xFFFFFFFF"},
+      {"commandUs", "0 to 10000000"},
+      {"flashBlockUs", "0 to 10000000"},
+      {"resetUs", "0 to 10000000"},
+      {"bootWindowMs", "0 to 600000"},
+  };
+  const auto it = forms.find(key);
+  if (it != forms.end()) return it->second;
+  return "catalogue, hex:BYTES, random:SIZE[:SEED], path:FILE or none";  // fileNN
+}
+
+// CODE:VALUE pairs separated by commas, or "none"; each value checked by `take`.
+template <class Take>
+bool ReadCodeList(std::string_view v, Take take) {
+  v = Trim(v);
+  if (v == "none") return true;
+  while (!v.empty()) {
+    const size_t comma = v.find(',');
+    const std::string_view item = v.substr(0, comma);
+    const size_t colon = item.find(':');
+    uint64_t code = 0, value = 0;
+    if (colon == std::string_view::npos || !ReadNumber(item.substr(0, colon), code) || code > 0xFFFF ||
+        !ReadNumber(item.substr(colon + 1), value) || !take(static_cast<uint16_t>(code), value)) {
+      return false;
+    }
+    if (comma == std::string_view::npos) break;
+    v = v.substr(comma + 1);
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, std::string& error) {
   value = Trim(value);
   bool ok = true;
@@ -210,7 +297,7 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
     else if (value == "modem") p.kind = UnitKind::Modem;
     else if (value == "dead") p.kind = UnitKind::Dead;
     else ok = false;
-  } else if (key == "card") ok = ReadInto(value, p.card, 0xFFFF);
+  } else if (key == "card") ok = ReadInto(value, p.card, 0xFFFF) && p.card != 0;
   else if (key == "circuit") ok = ReadInto(value, p.circuit, 0xFFFF);
   else if (key == "version") ok = ReadVersion(value, p.version);
   else if (key == "product") ok = ReadInto(value, p.product, 0xFFFF);
@@ -232,8 +319,8 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
     p.info = Unescape(value);
     if (p.info.size() > 255) return fail("information text longer than 255 characters");
   } else if (key == "extRecordLength") ok = ReadInto(value, p.extRecordLength, 0xFF);
-  else if (key == "mcu") ok = ReadInto(value, p.mcu, 0x0F);
-  else if (key == "bootVersion") ok = ReadInto(value, p.bootVersion, 0x0F);
+  else if (key == "mcu") ok = ReadInto(value, p.mcu, 0x0F) && (p.mcu == 1 || p.mcu == 2 || p.mcu == 3 || p.mcu == 5);
+  else if (key == "bootVersion") ok = ReadInto(value, p.bootVersion, 0x0F) && p.bootVersion != 0;
   else if (key == "bootRelease") ok = ReadInto(value, p.bootRelease, 0xFF);
   else if (key == "bootFlags") ok = ReadInto(value, p.bootFlags, 0xFF);
   else if (key == "bootRecord") ok = ReadInto(value, p.bootRecord, 0xFF);
@@ -260,7 +347,21 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
   else if (key == "fieldsUpdate") ok = ReadForced(value, p.fieldsUpdate);
   else if (key == "fieldsPreserve") ok = ReadForced(value, p.fieldsPreserve);
   else if (key == "secureBootResult") ok = ReadInto(value, p.secureBootResult, 0xFF);
-  else if (key == "eeprom") ok = ReadInto(value, p.eeprom, 0xFF);
+  else if (key == "secureBootRelease") {
+    if (value == "current") p.secureBootRelease = -1;
+    else ok = ReadInto(value, p.secureBootRelease, 0xFF);
+  } else if (key == "unanswered") {
+    std::map<uint16_t, uint64_t> from;
+    ok = ReadCodeList(value, [&](uint16_t code, uint64_t n) { return n >= 1 && from.emplace(code, n).second; });
+    if (ok) p.unansweredFrom = from;
+  } else if (key == "result") {
+    std::map<uint16_t, uint8_t> forced;
+    ok = ReadCodeList(value, [&](uint16_t code, uint64_t r) {
+      return HasResultCode(code) && r <= 0xFF && forced.emplace(code, static_cast<uint8_t>(r)).second;
+    });
+    if (ok) p.forcedResult = forced;
+  } else if (key == "lpcSync") ok = ReadInto(value, p.lpcSync, 1);
+  else if (key == "eeprom") ok = ReadInto(value, p.eeprom, 2);
   else if (key == "strings") {
     if (value == "none") p.strings.clear();
     else if (value.substr(0, 7) == "header:") ok = ReadStringsHeader(value.substr(7), p.strings);
@@ -286,7 +387,10 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
   } else {
     return fail("unknown key");
   }
-  return ok ? true : fail("bad value");
+  if (ok) return true;
+  fail("bad value");
+  error += " (allowed: " + std::string(AllowedForm(key)) + ")";
+  return false;
 }
 
 bool ParseProfile(UnitProfile& p, std::string_view text, std::string& error) {
@@ -311,13 +415,19 @@ bool ParseProfile(UnitProfile& p, std::string_view text, std::string& error) {
 }
 
 bool LoadProfile(UnitProfile& p, const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    error = "is a folder, not a profile file";
     return false;
   }
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
-  s << in.rdbuf();
+  if (in) s << in.rdbuf();
+  if (!in || in.bad()) {
+    error = std::string("cannot read: ") + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
   return ParseProfile(p, s.str(), error);
 }
 

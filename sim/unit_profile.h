@@ -63,12 +63,20 @@ struct UnitProfile {
   int fieldsUpdate = -1;
   int fieldsPreserve = -1;
   int secureBootResult = 0;     // the answer to 0x10F0
+  int secureBootRelease = -1;   // the release 0x10F0 leaves; -1: the current one (5 on MCU 2, else 9)
 
   // Strings area (EEPROM) and flash drive.
   uint8_t eeprom = 1;  // 0: 8K, 1: 128K working, 2: 128K failed
   std::vector<uint8_t> strings;  // what the area holds from offset 0
   std::map<uint8_t, std::vector<uint8_t>> files;
   uint32_t driveCapacity = 2 * 1024 * 1024;
+
+  // Faults for the failure paths: a command the unit ignores (no answer, no
+  // effect) from its n-th request on (counted from 1, in any mode), and a result
+  // code a command answers with instead of its own (a non-zero one does nothing).
+  std::map<uint16_t, uint64_t> unansweredFrom;
+  std::map<uint16_t, uint8_t> forcedResult;
+  bool lpcSync = true;  // false: the LPC chip answers "?" but never completes the synchronisation
 
   // Timing (microseconds).
   uint32_t commandUs = 200;      // any command
@@ -86,11 +94,15 @@ UnitProfile DisplayMcu2Profile();
 UnitProfile TransmitterMcu2Profile(uint8_t eeprom);
 
 // Applies one "key=value" setting; false with `error` set when the key is
-// unknown or the value does not read.
+// unknown or the value does not read or is one no unit has (the error names
+// the key, the value and the allowed range or form).
 bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, std::string& error);
 // Reads profile text over `p` (blank lines and lines starting with "#" are
 // skipped). False with "line N: ..." in `error` on the first bad line.
 bool ParseProfile(UnitProfile& p, std::string_view text, std::string& error);
+// A folder or a file that cannot be read is refused with the system's reason.
 bool LoadProfile(UnitProfile& p, const std::string& path, std::string& error);
+// The commands whose reply carries a result code that `forcedResult` can set.
+bool HasResultCode(uint16_t code);
 
 }  // namespace corv::sim

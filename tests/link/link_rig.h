@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -56,6 +57,11 @@ class RecordingDriver : public PortDriver {
   VirtualPortDriver& Inner() { return inner_; }
   // Opens of the port fail as busy until this virtual time.
   void BusyUntil(int16_t port, uint32_t ms) { busyUntil_[port] = ms; }
+  // Setting this rate on the port fails with a system error (errno `error`,
+  // "Error: " + its text), whether the port is opened at it or set to it.
+  void FailRate(int16_t port, int32_t baud, int error, std::string text) {
+    failing_[{port, baud}] = {error, std::move(text)};
+  }
   std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t timeoutMs,
                                    OpenResult& result) override {
     ++opens;
@@ -64,6 +70,12 @@ class RecordingDriver : public PortDriver {
       result.outcome = OpenOutcome::Busy;
       result.systemError = 16;
       result.errorText = "Error: Device or resource busy";
+      return nullptr;
+    }
+    if (const auto f = failing_.find({port, line.baud}); f != failing_.end()) {
+      result.outcome = OpenOutcome::OtherError;
+      result.systemError = f->second.first;
+      result.errorText = f->second.second;
       return nullptr;
     }
     auto p = inner_.Open(port, line, timeoutMs, result);
@@ -95,6 +107,10 @@ class RecordingDriver : public PortDriver {
         : d_(d), port_(port), line_(line), inner_(std::move(inner)) {}
     void Purge() override { inner_->Purge(); }
     int SetLine(const LineSettings& line) override {
+      if (const auto f = d_.failing_.find({port_, line.baud}); f != d_.failing_.end()) {
+        errno = f->second.first;
+        return -1;
+      }
       line_ = line;
       return inner_->SetLine(line);
     }
@@ -114,6 +130,7 @@ class RecordingDriver : public PortDriver {
   VirtualClock& clock_;
   VirtualPortDriver inner_;
   std::map<int16_t, uint32_t> busyUntil_;
+  std::map<std::pair<int16_t, int32_t>, std::pair<int, std::string>> failing_;
 };
 
 // A machine folder of its own (registry hive) and no lock folder, for one test.
