@@ -1,7 +1,6 @@
 // The one process-wide record outside the run context: what the abort handler
-// must release when a signal ends the run (the port's descriptor with the
-// driver flags it had before the run changed them, the lock file's path, the
-// log's descriptor, the terminal settings to restore).
+// must release when a signal ends the run (the port's descriptor, the lock
+// file's path, the log's descriptor, the terminal settings to restore).
 // Async-signal-safe: plain storage written by the run as it goes, read only by
 // the handler.
 #pragma once
