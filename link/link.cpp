@@ -4,6 +4,10 @@
 // run goes through ClosePortAndUnlock (installed as the context's release).
 #include "link/link.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -25,6 +29,18 @@ void MirrorLock(const std::string& path) {
   std::memcpy(r.lockPath, path.c_str(), path.size() + 1);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   r.lockSet = 1;
+}
+
+// Makes the lock file unless a file of that name is there already (another
+// run's, or one left by a run that had no way out): true when this call made it.
+bool CreateLockFile(const std::string& path, std::string& error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0) {
+    error = SystemErrorText(errno);
+    return false;
+  }
+  close(fd);
+  return true;
 }
 
 OpenResult Refused(OpenOutcome outcome, int err) {
@@ -69,26 +85,40 @@ void Link::SetLockPath(std::string path) {
   MirrorLock(lockPath);
 }
 
-bool Link::OpenOnce(int16_t timeout) {
+bool Link::CurrentLine(LineSettings& line) {
   const RunSettings& s = ctx.settings;
-  port_.reset();
   if (s.portNumber < 1) {
     lastOpen = Refused(OpenOutcome::NotPresent, ENOENT);
     return false;
   }
   if (s.baudRate <= 0) {
-    // Rate 0 would mean hang-up on a real line; no port is made at such a rate.
+    // Rate 0 would mean hang-up on a real line; no port is set to such a rate.
     lastOpen = Refused(OpenOutcome::SettingRefused, EINVAL);
     return false;
   }
-  LineSettings line;
   line.baud = s.baudRate;
   line.stopBits = stopBitsSetting;
   line.parity = s.paritySetting != 0;
   line.even = s.paritySetting != 0;
   line.cts = hardwareHandshaking;
-  port_ = driver.Open(s.portNumber, line, timeout, lastOpen);
+  return true;
+}
+
+bool Link::OpenOnce(int16_t timeout) {
+  port_.reset();
+  LineSettings line;
+  if (!CurrentLine(line)) return false;
+  port_ = driver.Open(ctx.settings.portNumber, line, timeout, lastOpen);
   if (!port_) return false;
+  openNumber_ = ctx.settings.portNumber;
+  timeoutMs = timeout;
+  packet.Reset();
+  return true;
+}
+
+bool Link::ChangeOnce(int16_t timeout) {
+  LineSettings line;
+  if (!CurrentLine(line) || !port_->Reconfigure(line, timeout, lastOpen)) return false;
   timeoutMs = timeout;
   packet.Reset();
   return true;
@@ -99,18 +129,17 @@ bool Link::LockAndOpenPort(int16_t timeout) {
   // new one: give them back first.
   if (PortOpen() || !lockPath.empty()) ClosePortAndUnlock();
 
+  // Only a file this run made is ever removed; one found there is another
+  // run's and stays as it is.
   const std::string lockDir = EnvironmentValue("CORVANTALOCKDIR");
   const auto makeLock = [&] {
     if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
     std::string error;
-    const int fd = CreateFile(path, &error);
-    if (fd < 0) {
-      ctx.Detail() << "Cannot create lock file " << path << "\r\n" << error << "\r\n";
-      // Nothing of ours is there to remove later.
-    } else {
-      CloseFile(fd);
+    if (CreateLockFile(path, error)) {
       SetLockPath(std::move(path));
+    } else {
+      ctx.Detail() << "Cannot create lock file " << path << "\r\n" << error << "\r\n";
     }
   };
   makeLock();
@@ -120,82 +149,71 @@ bool Link::LockAndOpenPort(int16_t timeout) {
     if (OpenOnce(timeout)) {
       if (waited) {
         ctx.Notice() << "\r\n";
-        // The holder removed the file as it let go of the port: mark it anew.
-        makeLock();
+        // The holder's file went with the holder: the port is marked anew.
+        if (lockPath.empty()) makeLock();
       }
       if (!lockDir.empty()) ctx.Notice() << "Using CORVANTALOCKDIR=" << lockDir << "\r\n";
       return true;
     }
     if (lastOpen.outcome != OpenOutcome::Busy) break;
-    // The file stands for the holder's lock from now on: neither a way out
-    // taken while waiting (a signal too) nor the end of this run removes it.
-    if (!waited) SetLockPath({});
     waited = true;
     ctx.Notice() << ".";
     ctx.console.Flush();
     if (attempt == 100) break;
     ctx.clock.SleepMs(100);
-    if (EscapePressed(ctx)) {
-      DropLockAfterFailedOpen();
-      Fatal(ctx, "Aborted");
-    }
+    if (EscapePressed(ctx)) Fatal(ctx, "Aborted");
   }
-  DropLockAfterFailedOpen();
+  // The file this run made for a port it did not get goes at once.
+  ClosePortAndUnlock();
   return false;
 }
 
-// The file was made for a port that did not open. When another program holds
-// the port the file may be that program's own lock (replaced by ours): it stays,
-// and this run forgets it. Otherwise nobody uses the port and the file goes now.
-void Link::DropLockAfterFailedOpen() {
-  if (lockPath.empty()) return;
-  if (lastOpen.outcome == OpenOutcome::Busy) {
-    SetLockPath({});
-    return;
-  }
-  std::string error;
-  if (!DeleteFile(lockPath, &error)) {
-    ctx.Notice() << "Cannot delete lock file " << lockPath << "\r\n" << error << "\r\n";
-  }
-  SetLockPath({});
-}
-
 void Link::ClosePortAndUnlock() {
-  port_.reset();
-  if (lockPath.empty()) return;
-  // Forgotten first, so that a way out taken while reporting cannot retry it.
-  const std::string path = lockPath;
-  SetLockPath({});
-  std::string error;
-  if (!DeleteFile(path, &error)) {
-    ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
+  // The file goes while the port is still held, so that a run that gets the
+  // port next never finds this run's file and goes without its own.
+  if (!lockPath.empty()) {
+    // Forgotten first, so that a way out taken while reporting cannot retry it.
+    const std::string path = lockPath;
+    SetLockPath({});
+    std::string error;
+    if (!DeleteFile(path, &error)) {
+      ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
+    }
   }
+  port_.reset();
 }
 
 bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {
-  port_.reset();
+  // The open port is changed where it stands, never closed: between a close and
+  // an open another program could take it. A port of another number goes.
+  if (port_ && openNumber_ != ctx.settings.portNumber) port_.reset();
   packet.Reset();
   ctx.settings.baudRate = baud;
   ctx.settings.paritySetting = even ? 1 : 0;
   const int16_t n = ctx.settings.portNumber;
   for (int attempt = 1; attempt <= 20; ++attempt) {
-    if (OpenOnce(timeout)) {
+    if (port_ ? ChangeOnce(timeout) : OpenOnce(timeout)) {
       ctx.Detail() << "baud rate = " << Dec{baud} << " " << (even ? "(even parity)" : "(no parity)")
                    << " timeout=" << Dec{timeout} << "ms\r\n";
       return true;
     }
     OutStream& d = ctx.Detail();
     d << "Error re-opening port: ";
-    const int code = OpenErrorCode(lastOpen);
-    if (code == kErrorNotPresent) {
-      d << "COM" << Dec{n} << " is not present on this computer\r\n";
-    } else if (code == kErrorPortBusy) {
-      d << "COM" << Dec{n} << " is being used by another application\r\n";
-    } else if (code == kErrorSettingRefused) {
-      d << "COM" << Dec{n} << " does not support requested baud rate\r\n";
-      return false;
-    } else {
-      d << "COM" << Dec{n} << ":" << Dec{code} << ":" << lastOpen.errorText << "\r\n";
+    // By what failed, not by number: a failed step's own errno may equal one
+    // of the numbers that stand for these (EIO is 5).
+    switch (lastOpen.outcome) {
+      case OpenOutcome::NotPresent:
+        d << "COM" << Dec{n} << " is not present on this computer\r\n";
+        break;
+      case OpenOutcome::Busy:
+        d << "COM" << Dec{n} << " is being used by another application\r\n";
+        break;
+      case OpenOutcome::SettingRefused:
+        d << "COM" << Dec{n} << " does not support requested baud rate\r\n";
+        return false;
+      default:
+        d << "COM" << Dec{n} << ":" << Dec{OpenErrorCode(lastOpen)} << ":" << lastOpen.errorText << "\r\n";
+        break;
     }
     if (attempt == 20) Fatal(ctx, lastOpen.errorText);
     ctx.clock.SleepMs(25);

@@ -70,7 +70,7 @@ class Link {
   uint8_t bootAddress = 1;
   uint8_t softwareMode = modeUnknown;
   bool connected = false;
-  std::string lockPath;
+  std::string lockPath;  // the lock file this run made, empty when none
   int16_t timeoutMs = 0;  // read time-out of the open port
   UnitVersions versions;
   uint8_t bootVersionByte = 0;  // the 0x1012 answer: MCU type high nibble, version low
@@ -83,12 +83,15 @@ class Link {
   SerialPort* Port() { return port_.get(); }
   bool PortOpen() const { return port_ != nullptr; }
 
-  // Makes the lock file (CORVANTALOCKDIR) and opens portNumber at the current
-  // rate and parity, waiting up to 100 x 100 ms for a busy port.
+  // Makes the lock file (CORVANTALOCKDIR) unless one is there already and opens
+  // portNumber at the current rate and parity, waiting up to 100 x 100 ms for
+  // a busy port.
   bool LockAndOpenPort(int16_t timeoutMs);
-  // Closes the port and removes the lock file. Safe to call at any time.
+  // Removes the lock file this run made and closes the port. Safe to call at
+  // any time.
   void ClosePortAndUnlock();
-  // Reopens at a rate and parity; false only when the port refuses the rate.
+  // Reopens at a rate, parity and read time-out; false only when the port
+  // refuses the rate. An open port keeps being held: only its line changes.
   bool ReopenPort(int32_t baud, bool even, int16_t timeoutMs);
   // Sets rate and parity on the open port without reopening (CommSetLine).
   bool ChangeLineInPlace(int32_t baud, bool even);
@@ -101,15 +104,19 @@ class Link {
   void StepRate(int16_t timeoutMs);
 
  private:
+  // The line of the current settings; false (lastOpen telling why) for no
+  // port number or no rate.
+  bool CurrentLine(LineSettings& line);
   // One open of portNumber at the current rate and parity; lastOpen tells why not.
   bool OpenOnce(int16_t timeoutMs);
-  // Removes (or, for a port another program holds, forgets) the lock file made
-  // for a port that did not open.
-  void DropLockAfterFailedOpen();
-  // Sets lockPath and mirrors it into the abort record.
+  // The same settings made on the open port instead.
+  bool ChangeOnce(int16_t timeoutMs);
+  // Sets lockPath (only ever a file this run made) and mirrors it into the
+  // abort record.
   void SetLockPath(std::string path);
 
   std::unique_ptr<SerialPort> port_;
+  int16_t openNumber_ = 0;  // the port number port_ was opened for
 };
 
 }  // namespace corv

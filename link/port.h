@@ -41,6 +41,11 @@ class SerialPort {
   virtual void Purge() = 0;
   // Purges, then writes the line configuration; non-zero on success, -1 on failure.
   virtual int SetLine(const LineSettings& line) = 0;
+  // Leaves the port as a close and a new open at `line` and `readTimeoutMs`
+  // would, without letting go of it: purge, the line configuration (read back),
+  // the read time-out, purge. False with `result` telling why as a failed open
+  // would; the port stays open and held either way.
+  virtual bool Reconfigure(const LineSettings& line, int16_t readTimeoutMs, OpenResult& result) = 0;
   // Up to `count` bytes within the read time-out given at open: the count read
   // (short or 0 on time-out), or -1 after 11 failed attempts.
   virtual int Receive(uint8_t* buf, uint16_t count) = 0;

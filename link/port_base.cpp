@@ -2,6 +2,7 @@
 #include "link/port_base.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace corv {
 
@@ -36,6 +37,23 @@ void PortBase::Purge() {
     return;
   }
   ReportLineErrors();
+}
+
+bool PortBase::Reconfigure(const LineSettings& line, int16_t readTimeoutMs, OpenResult& result) {
+  // SetLine purges first and reports its own failure.
+  if (SetLine(line) < 0) {
+    const int err = LastError();
+    result.outcome = err == EINVAL                   ? OpenOutcome::SettingRefused
+                     : err == ENODEV || err == ENXIO ? OpenOutcome::NotPresent
+                                                     : OpenOutcome::OtherError;
+    result.systemError = err;
+    result.errorText = ErrorText();
+    return false;
+  }
+  SetReadTimeout(readTimeoutMs);
+  Purge();
+  result = OpenResult{OpenOutcome::Opened, 0, {}};
+  return true;
 }
 
 int PortBase::Receive(uint8_t* buf, uint16_t count) {

@@ -1,7 +1,7 @@
 // What every port backend shares: the 11 read attempts, the writes in calls of
 // at most 4096 bytes within an 11-call budget, the purge with its line-error
-// report, and the bytes traced through the driver's error hook. A backend
-// supplies the single system steps.
+// report, the change of line and time-out on the open port, and the bytes traced
+// through the driver's error hook. A backend supplies the single system steps.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -17,6 +17,7 @@ class PortBase : public SerialPort {
   static constexpr uint16_t kWriteChunk = 4096;
 
   void Purge() final;
+  bool Reconfigure(const LineSettings& line, int16_t readTimeoutMs, OpenResult& result) final;
   int Receive(uint8_t* buf, uint16_t count) final;
   int Transmit(const uint8_t* data, uint16_t count) final;
 
@@ -34,6 +35,10 @@ class PortBase : public SerialPort {
   virtual bool FetchLineErrors(LineErrors& errors) = 0;
   // "Error: " and the system's text for the last failed step.
   virtual std::string ErrorText() const = 0;
+  // The errno of that step.
+  virtual int LastError() const = 0;
+  // The read time-out of every later read.
+  virtual void SetReadTimeout(int16_t ms) = 0;
 
   void Report(std::string_view text) const {
     if (hook_) hook_(text);

@@ -2,7 +2,7 @@
 // with a total time-out and writes with the per-byte write time-out, both
 // waiting in poll on a non-blocking descriptor; line errors from the deltas of
 // the device's error counters. A USB adapter is asked for its low-latency
-// mode for as long as the port is open.
+// mode for as long as the port is open; the abort record keeps what it had.
 #include "link/port_posix.h"
 
 #include <fcntl.h>
@@ -61,20 +61,31 @@ void CloseDevice(int fd, bool exclusive) {
   TheAbortRecord().portFd = -1;
 }
 
+// The same record keeps the adapter's flags as found while they are changed.
+posix_tty::KeptFlags KeptInRecord() {
+  AbortRecord& r = TheAbortRecord();
+  return {r.serialFlagsSaved, r.serialFlags};
+}
+
 }  // namespace
 
 class PosixPortDriver::Port : public PortBase {
  public:
   Port(const PortDriver::ErrorHook& hook, int fd, int32_t baud, int16_t readTimeoutMs,
-       const posix_tty::LatencyRequest& latency)
-      : PortBase(hook), fd_(fd), baud_(baud), timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs), latency_(latency) {
+       std::unique_ptr<posix_tty::SerialFlags> serialFlags, const posix_tty::LatencyRequest& latency)
+      : PortBase(hook),
+        fd_(fd),
+        baud_(baud),
+        timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs),
+        serialFlags_(std::move(serialFlags)),
+        latency_(latency) {
     posix_tty::ReadErrorCounts(fd_, counts_);
     TheAbortRecord().portFd = fd_;
   }
   ~Port() override {
     Purge();
     // The adapter goes back to the latency it had for whoever uses it next.
-    posix_tty::UndoLowLatency(fd_, latency_);
+    posix_tty::UndoLowLatency(*serialFlags_, latency_, KeptInRecord());
     CloseDevice(fd_, true);
   }
 
@@ -165,6 +176,8 @@ class PosixPortDriver::Port : public PortBase {
   }
 
   std::string ErrorText() const override { return SystemText(error_); }
+  int LastError() const override { return error_; }
+  void SetReadTimeout(int16_t ms) override { timeoutMs_ = ms < 0 ? 0 : ms; }
 
  private:
   // Bytes already read are kept; only a step that moved nothing has failed.
@@ -178,6 +191,7 @@ class PosixPortDriver::Port : public PortBase {
   int16_t timeoutMs_;
   int error_ = 0;
   posix_tty::ErrorCounts counts_;
+  std::unique_ptr<posix_tty::SerialFlags> serialFlags_;
   posix_tty::LatencyRequest latency_;
 };
 
@@ -245,13 +259,14 @@ std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettin
     return nullptr;
   }
   // Asked last, so that no failed step above has anything to undo.
-  const posix_tty::LatencyRequest latency = posix_tty::AskLowLatency(fd);
+  std::unique_ptr<posix_tty::SerialFlags> flags = serialFlags_(fd);
+  const posix_tty::LatencyRequest latency = posix_tty::AskLowLatency(*flags, KeptInRecord());
   if (latency.result == posix_tty::LatencyRequest::Result::Set) {
     Report("Low latency mode set");
   } else if (latency.result == posix_tty::LatencyRequest::Result::Refused) {
     Report("Low latency mode refused: " + SystemText(latency.error));
   }
-  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs, latency);
+  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs, std::move(flags), latency);
   opened->Purge();
   result.outcome = OpenOutcome::Opened;
   result.systemError = 0;

@@ -2,12 +2,14 @@
 // (a link to a real device or to a pseudo-terminal); the machine folder is
 // $CORVANTAROOT, or /var/lib/corvanta when that is unset or empty, and only then
 // does a missing entry fall back to /dev/ttyS<N-1>. Ports are held exclusively
-// (flock and TIOCEXCL) until they are closed.
+// (flock and TIOCEXCL) until they are closed, also while their line changes.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "link/port.h"
+#include "link/posix_tty.h"
 
 namespace corv {
 
@@ -16,6 +18,11 @@ class PosixPortDriver : public PortDriver {
   std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
                                    OpenResult& result) override;
 
+  // The driver-flags word of an opened device (the device's own by default);
+  // a test puts in an adapter that a pseudo-terminal cannot stand for.
+  using SerialFlagsSource = std::function<std::unique_ptr<posix_tty::SerialFlags>(int fd)>;
+  void SetSerialFlagsSource(SerialFlagsSource source) { serialFlags_ = std::move(source); }
+
   // The folder standing for this PC (COM ports and registry hive).
   static std::string MachineFolder();
   // The device path of COM<port>; empty for a port number below 1.
@@ -23,6 +30,7 @@ class PosixPortDriver : public PortDriver {
 
  private:
   class Port;
+  SerialFlagsSource serialFlags_ = posix_tty::DeviceSerialFlags;
 };
 
 }  // namespace corv

@@ -7,6 +7,7 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace corv::posix_tty {
@@ -92,9 +93,9 @@ const int kLowLatencyFlag = ASYNC_LOW_LATENCY;
 namespace {
 
 // TIOCSSERIAL takes the whole structure: keep the rest as the device gave it.
-class DeviceSerialFlags : public SerialFlags {
+class DeviceFlags : public SerialFlags {
  public:
-  explicit DeviceSerialFlags(int fd) : fd_(fd) {}
+  explicit DeviceFlags(int fd) : fd_(fd) {}
   int Get(int& flags) override {
     if (ioctl(fd_, TIOCGSERIAL, &s_) < 0) return errno;
     flags = s_.flags;
@@ -110,9 +111,17 @@ class DeviceSerialFlags : public SerialFlags {
   struct serial_struct s_ {};
 };
 
+// The handler may read the kept flags at any moment: the value is complete
+// before the mark says so.
+void Keep(KeptFlags kept, int flags) {
+  kept.flags = flags;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  kept.saved = 1;
+}
+
 }  // namespace
 
-LatencyRequest AskLowLatency(SerialFlags& device) {
+LatencyRequest AskLowLatency(SerialFlags& device, KeptFlags kept) {
   using Result = LatencyRequest::Result;
   LatencyRequest r;
   int flags = 0;
@@ -121,7 +130,9 @@ LatencyRequest AskLowLatency(SerialFlags& device) {
     r.result = Result::AlreadyOn;
     return r;
   }
+  Keep(kept, flags);
   if (const int err = device.Set(flags | kLowLatencyFlag)) {
+    kept.saved = 0;
     r.result = NotSupported(err) ? Result::NotSupported : Result::Refused;
     r.error = r.result == Result::Refused ? err : 0;
     return r;
@@ -130,21 +141,23 @@ LatencyRequest AskLowLatency(SerialFlags& device) {
   return r;
 }
 
-int UndoLowLatency(SerialFlags& device, const LatencyRequest& request) {
+int UndoLowLatency(SerialFlags& device, const LatencyRequest& request, KeptFlags kept) {
   if (request.result != LatencyRequest::Result::Set) return 0;
   int flags = 0;
-  if (const int err = device.Get(flags)) return err;
-  return device.Set(flags & ~kLowLatencyFlag);
+  int err = device.Get(flags);
+  if (err == 0) err = device.Set(flags & ~kLowLatencyFlag);
+  // Done, or beyond doing (an adapter unplugged): nothing left for a signal.
+  kept.saved = 0;
+  return err;
 }
 
-LatencyRequest AskLowLatency(int fd) {
-  DeviceSerialFlags device(fd);
-  return AskLowLatency(device);
-}
+std::unique_ptr<SerialFlags> DeviceSerialFlags(int fd) { return std::make_unique<DeviceFlags>(fd); }
 
-int UndoLowLatency(int fd, const LatencyRequest& request) {
-  DeviceSerialFlags device(fd);
-  return UndoLowLatency(device, request);
+void PutBackLowLatency(int fd, int savedFlags) {
+  struct serial_struct s {};
+  if (ioctl(fd, TIOCGSERIAL, &s) < 0) return;
+  s.flags = (s.flags & ~kLowLatencyFlag) | (savedFlags & kLowLatencyFlag);
+  ioctl(fd, TIOCSSERIAL, &s);
 }
 
 }  // namespace corv::posix_tty

@@ -2,7 +2,9 @@
 // kernel's termios2 definitions (any integer rate through BOTHER) cannot share
 // a file with <termios.h>. Each step returns 0 or the errno of the failure.
 #pragma once
+#include <csignal>
 #include <cstdint>
+#include <memory>
 
 #include "link/port.h"
 
@@ -57,13 +59,24 @@ struct LatencyRequest {
   Result result = Result::NotSupported;
   int error = 0;  // errno of the refused change
 };
+// Where the flags as found are kept for a way out that cannot reach the port
+// object: the abort handler's record (plain storage, see support/abort_record.h).
+struct KeptFlags {
+  volatile std::sig_atomic_t& saved;  // 1 while `flags` is to be put back
+  volatile std::sig_atomic_t& flags;
+};
 // Turns the low-latency flag on, keeping every other flag. Never fails: a
-// device without it simply stays as it is.
-LatencyRequest AskLowLatency(SerialFlags& device);
-// Clears the flag again when AskLowLatency set it; 0 or the errno.
-int UndoLowLatency(SerialFlags& device, const LatencyRequest& request);
-// The same on an open device.
-LatencyRequest AskLowLatency(int fd);
-int UndoLowLatency(int fd, const LatencyRequest& request);
+// device without it simply stays as it is. The flags as found are kept before
+// anything changes and for as long as there is something to undo, so that a
+// signal at any moment can put them back.
+LatencyRequest AskLowLatency(SerialFlags& device, KeptFlags kept);
+// Clears the flag again when AskLowLatency set it, then forgets the kept
+// flags; 0 or the errno.
+int UndoLowLatency(SerialFlags& device, const LatencyRequest& request, KeptFlags kept);
+// The flags word of an open device.
+std::unique_ptr<SerialFlags> DeviceSerialFlags(int fd);
+// The abort handler's undo: the low-latency flag as it was in `savedFlags`,
+// every other flag as the device has it now. Async-signal-safe (two ioctls).
+void PutBackLowLatency(int fd, int savedFlags);
 
 }  // namespace corv::posix_tty

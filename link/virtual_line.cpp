@@ -276,6 +276,8 @@ int VirtualLine::SetHostLine(const LineSettings& line) {
   return 1;
 }
 
+void VirtualLine::SetHostReadTimeout(int16_t ms) { readTimeoutMs_ = std::max<int16_t>(ms, 0); }
+
 int VirtualLine::HostReceive(uint8_t* buf, uint16_t count) {
   if (!hostOpen_) return -1;
   const uint64_t now = NowNs();
@@ -389,6 +391,8 @@ class VirtualPortDriver::Port : public PortBase {
     return true;
   }
   std::string ErrorText() const override { return std::string("Error: ") + std::strerror(error_); }
+  int LastError() const override { return error_; }
+  void SetReadTimeout(int16_t ms) override { line_.SetHostReadTimeout(ms); }
 
  private:
   int Fail(int r) {

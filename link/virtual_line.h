@@ -96,6 +96,7 @@ class VirtualLine {
   void CloseHost();
   void PurgeHost();
   int SetHostLine(const LineSettings& line);
+  void SetHostReadTimeout(int16_t ms);
   int HostReceive(uint8_t* buf, uint16_t count);
   int HostTransmit(const uint8_t* data, uint16_t count);
   int HostCts();

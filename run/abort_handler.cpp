@@ -9,6 +9,7 @@
 #include <csignal>
 #include <initializer_list>
 
+#include "link/posix_tty.h"
 #include "support/abort_record.h"
 
 namespace corv {
@@ -33,6 +34,7 @@ extern "C" void OnAbortSignal(int) {
   if (log >= 0) Say(log, kLog, sizeof kLog - 1);
   int port = rec.portFd;
   if (port >= 0) {
+    if (rec.serialFlagsSaved) posix_tty::PutBackLowLatency(port, rec.serialFlags);
     ioctl(port, TIOCNXCL);
     close(port);
   }

@@ -12,6 +12,8 @@ namespace corv {
 
 struct AbortRecord {
   volatile std::sig_atomic_t portFd = -1;  // open serial port, -1 when none
+  volatile std::sig_atomic_t serialFlagsSaved = 0;  // serialFlags holds the port's flags to put back
+  volatile std::sig_atomic_t serialFlags = 0;       // its driver flags (TIOCGSERIAL) as found
   volatile std::sig_atomic_t logFd = -1;   // open log file, -1 when none
   volatile std::sig_atomic_t lockSet = 0;  // lockPath holds a file to remove
   char lockPath[4096] = {};

@@ -1,10 +1,12 @@
-// The lock file while a run waits for a port another run holds: the file is the
-// holder's then, so a signal taken while waiting must not remove it; once the
-// holder has let go (and removed it), the run that gets the port marks it anew.
+// The lock file is made only where there is none, and only the file this run
+// made is removed: on every way out (the end, a fatal error, a signal through
+// the abort record, a port it did not get) it goes, and a file found there
+// (another run's) is never touched, also while the run waits for the port.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "support/abort_record.h"
 #include "tests/link/link_rig.h"
@@ -14,6 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Rig;
+
+std::string Text(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   Rig rig;
@@ -50,6 +59,90 @@ TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   EXPECT_EQ(TheAbortRecord().lockSet, 0);
   link.ClosePortAndUnlock();
   EXPECT_TRUE(fs::exists(lock3));
+  unsetenv("CORVANTALOCKDIR");
+}
+
+// Each way out, with the file made by this run or found there before it.
+TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
+  enum class Out { Close, Fatal, GaveUp, Escape };
+  struct Case {
+    const char* name;
+    bool found;       // a file was there before the run (another run's)
+    uint32_t busyMs;  // the port is held by another program until then
+    Out out;
+  };
+  const Case cases[] = {
+      {"made, closed at the end", false, 0, Out::Close},
+      {"made, fatal error", false, 0, Out::Fatal},
+      {"made, busy past the wait", false, 1000000, Out::GaveUp},
+      {"made, Escape while waiting", false, 1000000, Out::Escape},
+      {"made, waited then opened", false, 500, Out::Close},
+      {"found, port free, closed at the end", true, 0, Out::Close},
+      {"found, port free, fatal error", true, 0, Out::Fatal},
+      {"found, busy past the wait", true, 1000000, Out::GaveUp},
+      {"found, Escape while waiting", true, 1000000, Out::Escape},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.driver.AddLine(3);
+    const fs::path dir = rig.machine.Dir() / "locks";
+    fs::create_directories(dir);
+    setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+    const fs::path lock3 = dir / "lockCorvantaCommPort3";
+    if (c.found) std::ofstream(lock3) << "theirs";
+    if (c.busyMs) rig.driver.BusyUntil(3, c.busyMs);
+    rig.ctx.settings.portNumber = 3;
+    Link& link = rig.MakeLink();
+    // What a signal would remove, while waiting and once open.
+    int lockSetWhileWaiting = -1;
+    if (c.busyMs) rig.console.At(300, [&] { lockSetWhileWaiting = TheAbortRecord().lockSet; });
+    if (c.out == Out::Escape) rig.console.At(700, [&] { rig.console.Press(27); });
+
+    if (c.out == Out::Escape) {
+      EXPECT_THROW(link.LockAndOpenPort(Link::shortTimeoutMs), RunExit);
+    } else if (c.out == Out::GaveUp) {
+      EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
+    } else {
+      ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+      EXPECT_TRUE(fs::exists(lock3));
+      EXPECT_EQ(TheAbortRecord().lockSet, c.found ? 0 : 1);
+      if (c.out == Out::Fatal) {
+        EXPECT_THROW(Fatal(rig.ctx, "test"), RunExit);
+      } else {
+        link.ClosePortAndUnlock();
+      }
+    }
+    if (c.busyMs) {
+      EXPECT_EQ(lockSetWhileWaiting, c.found ? 0 : 1);
+    }
+    EXPECT_EQ(TheAbortRecord().lockSet, 0);
+    EXPECT_TRUE(link.lockPath.empty());
+    EXPECT_EQ(fs::exists(lock3), c.found);
+    if (c.found) {
+      EXPECT_EQ(Text(lock3), "theirs");
+    }
+    EXPECT_EQ(rig.Out().find("Cannot delete lock file"), std::string::npos) << rig.Out();
+    unsetenv("CORVANTALOCKDIR");
+  }
+}
+
+// A file that is there already is said on the detail stream, and the run goes on.
+TEST(LinkBusyLock, FoundFileIsReported) {
+  Rig rig;
+  rig.driver.AddLine(3);
+  const fs::path dir = rig.machine.Dir() / "locks";
+  fs::create_directories(dir);
+  setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+  const fs::path lock3 = dir / "lockCorvantaCommPort3";
+  std::ofstream(lock3) << "theirs";
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(), "Cannot create lock file " + lock3.string() + "\nError: File exists\nUsing CORVANTALOCKDIR=" +
+                           dir.string() + "\n");
+  link.ClosePortAndUnlock();
+  EXPECT_EQ(Text(lock3), "theirs");
   unsetenv("CORVANTALOCKDIR");
 }
 

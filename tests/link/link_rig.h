@@ -84,6 +84,9 @@ class RecordingDriver : public PortDriver {
   }
   std::vector<Sent> sent;
   int opens = 0;
+  int changes = 0;  // line changes on an open port
+  // The next changes of an open port fail so.
+  std::vector<OpenResult> changeFailures;
 
   // Rates of the frames sent that begin with these bytes.
   std::vector<int32_t> RatesOf(std::vector<uint8_t> head) const {
@@ -113,6 +116,16 @@ class RecordingDriver : public PortDriver {
       }
       line_ = line;
       return inner_->SetLine(line);
+    }
+    bool Reconfigure(const LineSettings& line, int16_t timeoutMs, OpenResult& result) override {
+      ++d_.changes;
+      line_ = line;
+      if (!d_.changeFailures.empty()) {
+        result = d_.changeFailures.front();
+        d_.changeFailures.erase(d_.changeFailures.begin());
+        return false;
+      }
+      return inner_->Reconfigure(line, timeoutMs, result);
     }
     int Receive(uint8_t* buf, uint16_t count) override { return inner_->Receive(buf, count); }
     int Transmit(const uint8_t* data, uint16_t count) override {

@@ -126,14 +126,45 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   EXPECT_EQ(rig.ctx.settings.baudRate, 38400);
   EXPECT_EQ(rig.ctx.settings.paritySetting, 1);
 
-  // A refused rate: one message, false at once, the port closed.
+  // A refused rate: one message, false at once, the port still held.
   rig.console.ClearOutput();
   rig.driver.Inner().RefuseRate(3, 921600);
   EXPECT_FALSE(link.ReopenPort(921600, false, Link::shortTimeoutMs));
   EXPECT_EQ(rig.Out(), "Error re-opening port: COM3 does not support requested baud rate\n");
+  EXPECT_TRUE(link.PortOpen());
+
+  // A change the open port fails: its own error number and text, retried 25 ms
+  // apart; EIO (5) is no busy port.
+  OpenResult io;
+  io.outcome = OpenOutcome::OtherError;
+  io.systemError = EIO;
+  io.errorText = "Error: Input/output error";
+  OpenResult gone = io;
+  gone.outcome = OpenOutcome::NotPresent;
+  gone.systemError = ENODEV;
+  gone.errorText = "Error: No such device";
+  rig.driver.changeFailures = {io, gone};
+  rig.console.ClearOutput();
+  uint32_t start = rig.clock.TickMs();
+  EXPECT_TRUE(link.ReopenPort(19200, false, Link::shortTimeoutMs));
+  EXPECT_EQ(rig.Out(),
+            "Error re-opening port: COM3:5:Error: Input/output error\n"
+            "Error re-opening port: COM3 is not present on this computer\n"
+            "baud rate = 19200 (no parity) timeout=50ms\n");
+  EXPECT_EQ(rig.clock.TickMs() - start, 50u);
+
+  // Failing for good: 20 attempts, then the fatal error with the system's text.
+  rig.driver.changeFailures.assign(20, io);
+  rig.console.ClearOutput();
+  EXPECT_THROW(link.ReopenPort(9600, false, Link::shortTimeoutMs), RunExit);
+  size_t n = 0;
+  for (size_t at = 0; (at = rig.Out().find("COM3:5:Error: Input/output error\n", at)) != std::string::npos; ++at) ++n;
+  EXPECT_EQ(n, 20u);
+  EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: Input/output error\n"));
   EXPECT_FALSE(link.PortOpen());
 
-  // Busy for 100 ms: four attempts 25 ms apart.
+  // With no port open the reopen opens one. Busy for 100 ms: four attempts
+  // 25 ms apart.
   rig.console.ClearOutput();
   rig.driver.BusyUntil(3, rig.clock.TickMs() + 100);
   EXPECT_TRUE(link.ReopenPort(19200, false, Link::shortTimeoutMs));
@@ -144,11 +175,13 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
                            "Error re-opening port: COM3 is being used by another application\n"
                            "baud rate = 19200 (no parity) timeout=50ms\n");
 
-  // Gone for good: 20 attempts, then the fatal error with the system's text.
+  // Another port number: the open port goes. Not there: 20 attempts, then the
+  // fatal error with the system's text.
   rig.console.ClearOutput();
   rig.ctx.settings.portNumber = 9;
   EXPECT_THROW(link.ReopenPort(19200, false, Link::shortTimeoutMs), RunExit);
-  size_t n = 0;
+  EXPECT_FALSE(rig.driver.Inner().Line(3)->HostOpen());
+  n = 0;
   for (size_t at = 0; (at = rig.Out().find("COM9 is not present on this computer\n", at)) != std::string::npos; ++at) ++n;
   EXPECT_EQ(n, 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: No such file or directory\n"));
@@ -164,6 +197,49 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_EQ(OpenErrorCode(link.lastOpen), kErrorSettingRefused);
   EXPECT_EQ(rig.driver.opens, opens);
+}
+
+// From the first open to the last close the port is never let go: every reopen,
+// rate step and return to the remembered rate changes the line of the open
+// port, with the read time-out of the reopen.
+TEST(LinkReopen, PortHeldAcrossEveryChange) {
+  Rig rig;
+  VirtualLine& line = rig.driver.AddLine(3);
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
+  ASSERT_EQ(rig.driver.opens, 1);
+  SerialPort* const held = link.Port();
+  link.RememberLineSettings();
+  link.StepRate(Link::shortTimeoutMs);
+  link.ReopenAtRememberedRate(Link::normalTimeoutMs);
+  ASSERT_TRUE(link.ReopenPort(460800, true, Link::longTimeoutMs));
+  EXPECT_EQ(line.HostBaud(), 460800);
+  EXPECT_TRUE(line.HostParity());
+  rig.driver.Inner().RefuseRate(3, 921600);
+  EXPECT_FALSE(link.ReopenPort(921600, false, Link::normalTimeoutMs));
+  ASSERT_TRUE(link.ReopenPort(115200, false, Link::longTimeoutMs));
+  EXPECT_EQ(rig.driver.opens, 1);
+  EXPECT_EQ(rig.driver.changes, 5);
+  EXPECT_EQ(link.Port(), held);
+  EXPECT_TRUE(line.HostOpen());
+  // Meanwhile another program cannot have it.
+  OpenResult other;
+  EXPECT_FALSE(rig.driver.Inner().Open(3, {}, 0, other));
+  EXPECT_EQ(other.outcome, OpenOutcome::Busy);
+
+  // The reopen's read time-out is the one in force.
+  uint8_t b;
+  uint32_t start = rig.clock.TickMs();
+  EXPECT_EQ(link.Port()->Receive(&b, 1), 0);
+  EXPECT_EQ(rig.clock.TickMs() - start, 1000u);
+  ASSERT_TRUE(link.ReopenPort(115200, false, Link::shortTimeoutMs));
+  start = rig.clock.TickMs();
+  EXPECT_EQ(link.Port()->Receive(&b, 1), 0);
+  EXPECT_EQ(rig.clock.TickMs() - start, 50u);
+
+  link.ClosePortAndUnlock();
+  EXPECT_FALSE(line.HostOpen());
 }
 
 TEST(LinkRates, RememberStepAndLock) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <deque>
 #include <string>
 #include <vector>
@@ -45,6 +46,8 @@ class ScriptedPort : public PortBase {
     return true;
   }
   std::string ErrorText() const override { return "Error: scripted"; }
+  int LastError() const override { return EIO; }
+  void SetReadTimeout(int16_t) override {}
 };
 
 class PortBaseTest : public ::testing::Test {

@@ -14,11 +14,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "link/posix_tty.h"
+#include "sim/pty_rate.h"
 #include "support/abort_record.h"
 
 namespace corv {
@@ -227,12 +229,16 @@ TEST_F(PosixPortTest, LowLatencySkippedOnAPseudoTerminal) {
   // A pseudo-terminal has no serial settings: nothing asked, nothing said.
   const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
-  const posix_tty::LatencyRequest r = posix_tty::AskLowLatency(fd);
+  volatile std::sig_atomic_t saved = 0, flags = 0;
+  const posix_tty::LatencyRequest r = posix_tty::AskLowLatency(*posix_tty::DeviceSerialFlags(fd), {saved, flags});
   EXPECT_EQ(r.result, posix_tty::LatencyRequest::Result::NotSupported);
-  EXPECT_EQ(posix_tty::UndoLowLatency(fd, r), 0);
+  EXPECT_EQ(saved, 0);
+  EXPECT_EQ(posix_tty::UndoLowLatency(*posix_tty::DeviceSerialFlags(fd), r, {saved, flags}), 0);
+  posix_tty::PutBackLowLatency(fd, 0);  // what the abort handler does: nothing here
   close(fd);
   auto port = Open(100, 921600);
   ASSERT_TRUE(port);
+  EXPECT_EQ(TheAbortRecord().serialFlagsSaved, 0);
   port.reset();
   EXPECT_TRUE(reports.empty());
   EXPECT_TRUE(Open(100));
@@ -265,22 +271,29 @@ TEST(PosixTtyTest, LowLatencyAskedAndRestored) {
   const int others = 0x10000040;  // flags the request must leave alone
   ASSERT_EQ(others & low, 0);
 
+  // The flags as found are kept (for the abort handler) while the flag is on.
+  volatile std::sig_atomic_t saved = 0, flags = 0;
+  const posix_tty::KeptFlags kept{saved, flags};
   FakeSerialFlags adapter;
   adapter.flags = others;
-  auto r = posix_tty::AskLowLatency(adapter);
+  auto r = posix_tty::AskLowLatency(adapter, kept);
   EXPECT_EQ(r.result, Result::Set);
   EXPECT_EQ(adapter.sets, std::vector<int>{others | low});
+  EXPECT_EQ(saved, 1);
+  EXPECT_EQ(flags, others);
   adapter.flags |= 0x4;  // something else changed while the port was open
-  EXPECT_EQ(posix_tty::UndoLowLatency(adapter, r), 0);
+  EXPECT_EQ(posix_tty::UndoLowLatency(adapter, r, kept), 0);
   EXPECT_EQ(adapter.flags, others | 0x4);
   EXPECT_EQ(adapter.sets.size(), 2u);
+  EXPECT_EQ(saved, 0);
 
   // Already on: left as it is, and left on at the close.
   FakeSerialFlags already;
   already.flags = others | low;
-  r = posix_tty::AskLowLatency(already);
+  r = posix_tty::AskLowLatency(already, kept);
   EXPECT_EQ(r.result, Result::AlreadyOn);
-  EXPECT_EQ(posix_tty::UndoLowLatency(already, r), 0);
+  EXPECT_EQ(saved, 0);
+  EXPECT_EQ(posix_tty::UndoLowLatency(already, r, kept), 0);
   EXPECT_TRUE(already.sets.empty());
   EXPECT_EQ(already.flags, others | low);
 
@@ -288,35 +301,100 @@ TEST(PosixTtyTest, LowLatencyAskedAndRestored) {
   for (int err : {ENOTTY, EINVAL}) {
     FakeSerialFlags pty;
     pty.getError = err;
-    r = posix_tty::AskLowLatency(pty);
+    r = posix_tty::AskLowLatency(pty, kept);
     EXPECT_EQ(r.result, Result::NotSupported);
     EXPECT_TRUE(pty.sets.empty());
-    EXPECT_EQ(posix_tty::UndoLowLatency(pty, r), 0);
+    EXPECT_EQ(posix_tty::UndoLowLatency(pty, r, kept), 0);
     EXPECT_EQ(pty.gets, 1);
     FakeSerialFlags noSet;
     noSet.setError = err;
-    r = posix_tty::AskLowLatency(noSet);
+    r = posix_tty::AskLowLatency(noSet, kept);
     EXPECT_EQ(r.result, Result::NotSupported);
     EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(posix_tty::UndoLowLatency(noSet, r), 0);
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(posix_tty::UndoLowLatency(noSet, r, kept), 0);
     EXPECT_EQ(noSet.sets.size(), 1u);
   }
 
   // A refusal is kept with its reason, and there is nothing to undo.
   FakeSerialFlags strict;
   strict.setError = EPERM;
-  r = posix_tty::AskLowLatency(strict);
+  r = posix_tty::AskLowLatency(strict, kept);
   EXPECT_EQ(r.result, Result::Refused);
   EXPECT_EQ(r.error, EPERM);
-  EXPECT_EQ(posix_tty::UndoLowLatency(strict, r), 0);
+  EXPECT_EQ(saved, 0);
+  EXPECT_EQ(posix_tty::UndoLowLatency(strict, r, kept), 0);
   EXPECT_EQ(strict.sets.size(), 1u);
 
   // An adapter unplugged while open: the undo fails without writing anything.
   FakeSerialFlags gone;
-  r = posix_tty::AskLowLatency(gone);
+  r = posix_tty::AskLowLatency(gone, kept);
+  EXPECT_EQ(saved, 1);
   gone.getError = EIO;
-  EXPECT_EQ(posix_tty::UndoLowLatency(gone, r), EIO);
+  EXPECT_EQ(posix_tty::UndoLowLatency(gone, r, kept), EIO);
   EXPECT_EQ(gone.sets.size(), 1u);
+  EXPECT_EQ(saved, 0);
+}
+
+// A pseudo-terminal has no driver flags: an adapter that has them stands in.
+class ForwardedFlags : public posix_tty::SerialFlags {
+ public:
+  explicit ForwardedFlags(FakeSerialFlags& to) : to_(to) {}
+  int Get(int& f) override { return to_.Get(f); }
+  int Set(int f) override { return to_.Set(f); }
+
+ private:
+  FakeSerialFlags& to_;
+};
+
+// While the port is open the abort record holds the adapter's flags as found,
+// also across changes of the line; the close puts the flag back and empties it.
+// The line changes on the same descriptor, which stays exclusive and locked.
+TEST_F(PosixPortTest, AdapterFlagsKeptWhileHeldAcrossLineChanges) {
+  const int low = posix_tty::kLowLatencyFlag;
+  FakeSerialFlags adapter;
+  adapter.flags = 0x40;
+  driver.SetSerialFlagsSource([&](int) { return std::make_unique<ForwardedFlags>(adapter); });
+  AbortRecord& rec = TheAbortRecord();
+  auto port = Open(100, 9600);
+  ASSERT_TRUE(port);
+  const int fd = rec.portFd;
+  EXPECT_EQ(adapter.flags, 0x40 | low);
+  EXPECT_EQ(rec.serialFlagsSaved, 1);
+  EXPECT_EQ(rec.serialFlags, 0x40);
+
+  OpenResult r;
+  EXPECT_TRUE(port->Reconfigure({19200, 2, true, true, false}, 1000, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::Opened);
+  EXPECT_EQ(sim::TerminalRate(master), 19200);  // the far end sees the new rate (a pty drops parity)
+  EXPECT_EQ(rec.portFd, fd);
+  EXPECT_EQ(ExclusiveFlag(), 1);
+  EXPECT_FALSE(driver.Open(12, {}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::Busy);
+  EXPECT_EQ(rec.serialFlagsSaved, 1);
+  EXPECT_EQ(adapter.flags, 0x40 | low);
+  EXPECT_EQ(adapter.sets.size(), 1u);
+
+  // A refused rate: told as an open would tell it; the port stays open and usable.
+  reports.clear();
+  EXPECT_FALSE(port->Reconfigure({-5, 2, false, false, false}, 100, r));
+  EXPECT_EQ(r.outcome, OpenOutcome::SettingRefused);
+  EXPECT_EQ(r.systemError, EINVAL);
+  EXPECT_EQ(reports.size(), 1u);
+  EXPECT_TRUE(port->Reconfigure({115200, 2, false, false, false}, 0, r));
+  const uint8_t b = 0x5A;
+  EXPECT_EQ(port->Transmit(&b, 1), 1);
+  EXPECT_EQ(ReadMaster(1), "Z");
+  uint8_t in[4];
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(port->Receive(in, 4), 0);  // time-out 0 now: no waiting
+  EXPECT_LT(std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - t0).count(), 50);
+
+  port.reset();
+  EXPECT_EQ(adapter.flags, 0x40);
+  EXPECT_EQ(rec.serialFlagsSaved, 0);
+  EXPECT_EQ(rec.portFd, -1);
+  EXPECT_EQ(ExclusiveFlag(), 0);
 }
 
 TEST(PosixTtyTest, RateReadBackMustMatch) {
