@@ -150,8 +150,10 @@ bool SearchPass(Link& link, int16_t saved, bool full) {
       notice << "COM" << Dec{saved} << " is not present on this computer\r\n";
     } else if (fail == kErrorPortBusy) {
       notice << "COM" << Dec{saved} << " is being used by another application";
+      ctx.out.FinishLine();  // said without a line end; the next message goes below
     } else if (fail != 0) {
       notice << "COM" << Dec{saved} << " ERROR: " << link.lastOpen.errorText;
+      ctx.out.FinishLine();
     }
   }
   for (int16_t n = 1; n <= 32; ++n) {

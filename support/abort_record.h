@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <csignal>
+#include <cstdint>
 
 namespace corv {
 
@@ -19,8 +20,24 @@ struct AbortRecord {
   char lockPath[4096] = {};
   volatile std::sig_atomic_t terminalSaved = 0;  // savedTerminal holds the settings to restore
   struct termios savedTerminal = {};
+
+  // How the log file ends, so that the handler's line follows it as the run's
+  // own lines do: the moment the log was opened (AbortTickMs) and the state of
+  // its last line.
+  volatile std::sig_atomic_t logOpenedMs = 0;
+  volatile std::sig_atomic_t logLine = 0;  // a LogLine value
+};
+
+enum LogLine : std::sig_atomic_t {
+  kLogLineStamped = 0,  // the file ends with the stamp that opens the next line
+  kLogLineBare = 1,     // a new line without its stamp (right after the program's path)
+  kLogLineOpen = 2,     // text after the last line end
 };
 
 AbortRecord& TheAbortRecord();
+
+// CLOCK_MONOTONIC in milliseconds, wrapping at 32 bits (the system clock's tick
+// count). Async-signal-safe.
+uint32_t AbortTickMs();
 
 }  // namespace corv

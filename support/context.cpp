@@ -16,6 +16,7 @@ void ReleaseRun(Context& ctx) {
 }
 
 void Fatal(Context& ctx, std::string_view message) {
+  ctx.out.StartLine();  // after progress marks or a prompt, a line of its own
   ctx.Notice() << "Fatal Error: " << message << "\r\n";
   ReleaseRun(ctx);
   int status = 1;

@@ -42,7 +42,8 @@ struct Context {
   OutStream& Plain() { return out.Plain(); }  // console only, never logged
 };
 
-// "Fatal Error: " + message on the notice stream, port released, log closed,
+// "Fatal Error: " + message on the notice stream (on a new line when one is
+// open), port released, log closed,
 // Message key written when a parameter file is named, closing key prompt;
 // throws RunExit{2} with a parameter file, RunExit{1} without.
 [[noreturn]] void Fatal(Context& ctx, std::string_view message);

@@ -28,8 +28,53 @@ void Output::Level::Put(char c) {
   if (logged_) out_.LogPut(c);
 }
 
+namespace {
+bool IsMark(char c) { return c == '.' || c == '!'; }
+}  // namespace
+
+size_t FormatLogStamp(uint32_t ms, char* out) {
+  char digits[10];
+  size_t n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + ms % 10);
+    ms /= 10;
+  } while (ms != 0);
+  size_t len = 0;
+  for (size_t i = n; i < 6; ++i) out[len++] = '0';
+  while (n > 0) out[len++] = digits[--n];
+  out[len++] = ':';
+  out[len++] = ' ';
+  return len;
+}
+
+bool Output::Line::Breaks(char c) const {
+  if (!open || c == '\r' || c == '\n') return false;
+  return whole || (marks && !IsMark(c));
+}
+
+void Output::Line::Note(char c) {
+  if (c == '\r') {
+    *this = Line{};
+  } else if (c != '\n') {
+    marks = (open ? marks : true) && IsMark(c);
+    open = true;
+  }
+}
+
+void Output::StartLine() {
+  if (consoleLine_.open) ConsolePut('\r');
+  if (logLine_.open) LogPut('\r');
+}
+
+void Output::FinishLine() {
+  consoleLine_.whole = consoleLine_.open;
+  logLine_.whole = logLine_.open;
+}
+
 // The texts' CR LF pairs give one line break: CR starts a new line, LF is dropped.
 void Output::ConsolePut(char c) {
+  if (consoleLine_.Breaks(c)) ConsolePut('\r');
+  consoleLine_.Note(c);
   if (c == '\n') return;
   if (c == '\r') c = '\n';
   console_.Write(std::string_view(&c, 1));
@@ -37,18 +82,21 @@ void Output::ConsolePut(char c) {
 
 void Output::LogPut(char c) {
   if (logFd_ < 0 || c == '\n') return;
-  logBuffer_.push_back(c);
-  if (c != '\r') return;
+  if (logLine_.Breaks(c)) LogPut('\r');
+  logLine_.Note(c);
+  AbortRecord& rec = TheAbortRecord();
+  if (c != '\r') {
+    // Marked open before the byte lands: a signal in between adds a line end
+    // too many rather than joining its line to this one.
+    rec.logLine = kLogLineOpen;
+    WriteAll(logFd_, std::string_view(&c, 1));
+    return;
+  }
   // The stamp opens the next line and tells when this one ended.
-  TextStream stamp;
-  stamp << '\n' << Dec{static_cast<int32_t>(clock_.TickMs() - logOpenedAt_), 6} << ": ";
-  logBuffer_ += stamp.Text();
-  FlushLog();
-}
-
-void Output::FlushLog() {
-  if (logFd_ >= 0 && !logBuffer_.empty()) WriteAll(logFd_, logBuffer_);
-  logBuffer_.clear();
+  char line[16] = {'\r', '\n'};
+  const size_t n = 2 + FormatLogStamp(clock_.TickMs() - logOpenedAt_, line + 2);
+  WriteAll(logFd_, std::string_view(line, n));
+  rec.logLine = kLogLineStamped;
 }
 
 bool Output::OpenLog(const std::string& folder, const std::string& programPath) {
@@ -85,15 +133,17 @@ bool Output::OpenLogAt(const std::string& folder, const std::string& programPath
   logFd_ = fd;
   logPath_ = path;
   logOpenedAt_ = clock_.TickMs();
-  TheAbortRecord().logFd = fd;
-  logBuffer_ = programPath + "\r\n";
-  FlushLog();
+  logLine_ = Line{};
+  WriteAll(fd, programPath + "\r\n");
+  AbortRecord& rec = TheAbortRecord();
+  rec.logOpenedMs = static_cast<std::sig_atomic_t>(AbortTickMs());
+  rec.logLine = kLogLineBare;
+  rec.logFd = fd;
   return true;
 }
 
 void Output::CloseLog() {
   if (logFd_ < 0) return;
-  FlushLog();
   if (TheAbortRecord().logFd == logFd_) TheAbortRecord().logFd = -1;
   close(logFd_);
   logFd_ = -1;

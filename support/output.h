@@ -1,7 +1,11 @@
 // The four message levels (notice, report, detail, trace), the plain console
 // sink and the time-stamped log. Each level shows on the console by its run
-// setting and always reaches the log while one is open.
+// setting and always reaches the log while one is open. The console and the
+// log each know whether their last line is open, so that a message never
+// starts in the middle of one: text after a line of progress marks ('.' and
+// '!'), or after a line said to be finished, starts a new line.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +38,12 @@ class Output {
   // The same with the start time given (tests).
   bool OpenLogAt(const std::string& folder, const std::string& programPath, const DateTime& when);
   void CloseLog();
+  // Ends an open line, on the console and in the log each, so that what comes
+  // next stands on a line of its own.
+  void StartLine();
+  // The open line is finished though it has no line end (a text left so on
+  // purpose): whatever comes next, but a line end, starts a new line.
+  void FinishLine();
   bool LogOpen() const { return logFd_ >= 0; }
   const std::string& LogPath() const { return logPath_; }
   // Why the last OpenLog failed (the system's text).
@@ -41,6 +51,15 @@ class Output {
 
  private:
   enum class Show { Always, UnlessSilent, Debug, DetailedDebug, Never };
+  // Where a sink's current line stands.
+  struct Line {
+    bool open = false;   // text since the last line end
+    bool marks = false;  // all of that text progress marks
+    bool whole = false;  // finished without a line end
+    // Whether `c` must go on a new line.
+    bool Breaks(char c) const;
+    void Note(char c);
+  };
   class Level : public OutStream {
    public:
     Level(Output& out, Show show, bool logged) : out_(out), show_(show), logged_(logged) {}
@@ -53,7 +72,6 @@ class Output {
   };
   void ConsolePut(char c);
   void LogPut(char c);
-  void FlushLog();
 
   Console& console_;
   Clock& clock_;
@@ -63,13 +81,19 @@ class Output {
   Level detail_{*this, Show::Debug, true};
   Level trace_{*this, Show::DetailedDebug, true};
   Level plain_{*this, Show::Always, false};
-  // The log is written through the descriptor at every line end, so that what
-  // the abort handler appends with write(2) follows the last whole line.
+  Line consoleLine_;
+  Line logLine_;
+  // The log is written through the descriptor as it comes, as the console is:
+  // what the abort handler appends with write(2) follows what the run wrote,
+  // and the abort record tells it how the last line stands.
   int logFd_ = -1;
-  std::string logBuffer_;
   std::string logPath_;
   std::string logError_;
   uint32_t logOpenedAt_ = 0;
 };
+
+// The stamp that opens a log line: `ms` in decimal, zero-filled to six digits
+// at least, and ": " (at most 12 characters). Async-signal-safe.
+size_t FormatLogStamp(uint32_t ms, char* out);
 
 }  // namespace corv

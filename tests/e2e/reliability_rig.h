@@ -113,6 +113,13 @@ struct LiveRun {
   }
 };
 
+// How a run on a terminal starts: the signals it finds ignored (as under
+// nohup), and whether it runs as a background job of that terminal.
+struct OnTerminal {
+  std::vector<int> ignored{};
+  bool background = false;
+};
+
 class UnitsBench {
  public:
   UnitsBench() {
@@ -207,8 +214,14 @@ class UnitsBench {
     r.out = fromChild[0];
     return r;
   }
-  // CorvUpdater with `args` on a pseudo-terminal that is its controlling terminal.
-  LiveRun RunOnTerminal(const std::vector<std::string>& args) {
+  // The status a background run's job leader reports when the run was stopped.
+  static constexpr int kStoppedInBackground = 200;
+
+  // CorvUpdater with `args` on a pseudo-terminal that is its controlling
+  // terminal. In the background a session leader holds the foreground while
+  // the run is a process group of its own; the leader ends with the run's
+  // status, or kStoppedInBackground when the run was stopped.
+  LiveRun RunOnTerminal(const std::vector<std::string>& args, const OnTerminal& how = {}) {
     LiveRun r;
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return r;
@@ -220,10 +233,25 @@ class UnitsBench {
     if (r.pid == 0) {
       setsid();
       const int tty = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
+      ioctl(tty, TIOCSCTTY, 0);
       dup2(tty, 0);
       dup2(tty, 1);
       dup2(tty, 2);
-      Exec(args);
+      for (int sig : how.ignored) signal(sig, SIG_IGN);
+      if (!how.background) Exec(args);
+      const pid_t job = fork();
+      if (job == 0) {
+        setpgid(0, 0);
+        Exec(args);
+      }
+      setpgid(job, job);
+      int st = 0;
+      waitpid(job, &st, WUNTRACED);
+      if (WIFSTOPPED(st)) {
+        kill(job, SIGKILL);
+        _exit(kStoppedInBackground);
+      }
+      _exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
     }
     return r;
   }

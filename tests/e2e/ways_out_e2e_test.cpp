@@ -5,6 +5,7 @@
 // line said, and the exit status is the one for that way out.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ void ExpectTerminalGivenBack(const LiveRun& r, const std::string& what) {
   EXPECT_EQ(r.after.c_oflag, r.before.c_oflag) << what;
   EXPECT_EQ(r.after.c_cc[VMIN], r.before.c_cc[VMIN]) << what;
   EXPECT_EQ(r.after.c_cc[VTIME], r.before.c_cc[VTIME]) << what;
+}
+
+// The log ends with "-- aborted" on a stamped line of its own, followed by the
+// stamp that would open the next line, as every closed log ends.
+bool EndsWithStampedAbort(const std::string& logPath) {
+  static const std::regex kEnd(R"([\s\S]*\r\n\d{6}: -- aborted\r\n\d{6}: )");
+  return std::regex_match(ReadFileText(logPath), kEnd);
 }
 
 struct Stage {
@@ -55,6 +63,7 @@ TEST(WaysOutE2E, AbortSignalAtEachStage) {
     EXPECT_TRUE(bench.PortFree(1)) << what;
     ExpectTerminalGivenBack(r, what);
     EXPECT_EQ(LastLogLine(r.LogPath()), "-- aborted") << what;
+    EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << what;
   }
   // Cut off in the middle of its flash pass the unit is recoverable: the next
   // run finds only its flash programmer, has it switched off and on, and
@@ -75,6 +84,48 @@ TEST(WaysOutE2E, AbortSignalAtEachStage) {
   EXPECT_EQ(state["version"], "510");
   EXPECT_EQ(state["checksum"], "0xCFD9091F");
   EXPECT_EQ(state["serial"], "12345");
+}
+
+// A signal ignored when the program started (nohup) stays ignored: a hang-up
+// in the middle of the flash pass leaves the update going to its end.
+TEST(WaysOutE2E, HangUpIgnoredAtStartLeavesTheUpdateGoing) {
+  UnitsBench bench;
+  ASSERT_TRUE(bench.Serve(1, ""));
+  LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"}, {.ignored = {SIGHUP}});
+  ASSERT_TRUE(r.WaitForAfter("Writing to flash", "..........", 60)) << r.text;
+  kill(r.pid, SIGHUP);
+  EXPECT_EQ(r.Finish(180), 0) << r.text;
+  EXPECT_TRUE(r.Has("Success: all operations are complete")) << r.text;
+  EXPECT_FALSE(r.Has("-- aborted")) << r.text;
+  EXPECT_TRUE(bench.PortFree(1));
+  ExpectTerminalGivenBack(r, "hang-up ignored");
+  EXPECT_EQ(bench.State(1)["version"], "510");
+}
+
+// A console that takes no output (a terminal stopped with Ctrl-S) while the run
+// waits for a power cycle: a signal still leaves its line in the log, the lock
+// file removed and the port free.
+TEST(WaysOutE2E, SignalWhileTheConsoleIsStopped) {
+  UnitsBench bench;
+  ASSERT_TRUE(bench.Serve(1, "kind=dead\n"));
+  LiveRun r = bench.RunOnTerminal({"-y", "COM1"});
+  ASSERT_TRUE(r.WaitFor("please turn the unit power off and on now", 90)) << r.text;
+  ASSERT_EQ(tcflow(r.slave, TCOOFF), 0);
+  kill(r.pid, SIGINT);
+  EXPECT_EQ(r.Finish(20), 1) << r.text;
+  EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFileText(r.LogPath());
+  EXPECT_TRUE(bench.PortFree(1));
+}
+
+// A run started as a background job of its terminal is never stopped for
+// taking the terminal: it runs to its end with the Escape test answering false.
+TEST(WaysOutE2E, BackgroundRunIsNeverStopped) {
+  UnitsBench bench;
+  ASSERT_TRUE(bench.Serve(1, ""));
+  LiveRun r = bench.RunOnTerminal({"-i", "-y", "COM1"}, {.background = true});
+  EXPECT_EQ(r.Finish(120), 0) << r.text;
+  EXPECT_TRUE(bench.PortFree(1));
+  ExpectTerminalGivenBack(r, "background run");
 }
 
 // The unit's port vanishes under a running update: CorvSim ended (link

@@ -83,7 +83,8 @@ TEST(Discovery, SavedPortFoundLineForLine) {
       "Sending quick response request",
       "baud rate = 19200 (no parity) timeout=50ms",
       "Unit ID=F0",
-      ".baud rate = 9600 (no parity) timeout=50ms",
+      ".",
+      "baud rate = 9600 (no parity) timeout=50ms",
       "baud rate = 115200 (no parity) timeout=50ms",
       "baud rate = 57600 (no parity) timeout=50ms",
       "",
@@ -144,7 +145,8 @@ TEST(Discovery, AddressSearch) {
     expected = std::vector<int>(5, 240);
     for (int a = 1; a <= 33; ++a) expected.insert(expected.end(), 5, a);
     EXPECT_EQ(rig.driver.QuickAddresses(), expected);
-    EXPECT_EQ(rig.Out(), "Searching for unit ID...\n" + std::string(34, '.') + "\n");
+    // The quick probe left its marks' line open: this one starts below it.
+    EXPECT_EQ(rig.Out(), "\nSearching for unit ID...\n" + std::string(34, '.') + "\n");
 
     // In manufacturing mode the full probe stops after address 1.
     rig.ctx.settings.manufacturingMode = true;
@@ -257,13 +259,14 @@ TEST(Discovery, PortSearchReporting) {
   rig.driver.AddLine(4);  // present, nothing answers
   Link& link = rig.MakeLink();
   EXPECT_FALSE(SearchPorts(link));
-  const std::string busy2 = std::string(100, '.') + "COM2 is being used by another application\n";
-  const std::string quick = "Probing COM4\nSearching for unit ID...\n..";
+  const std::string busy2 = std::string(100, '.') + "\nCOM2 is being used by another application\n";
+  const std::string quick = "Probing COM4\nSearching for unit ID...\n..\n";
   const std::string full = "Probing COM4\nSearching for unit ID...\n" + std::string(34, '.') + "\n";
   const std::string pass = "Using saved comm port number: COM5\nCOM5 is not present on this computer\n" + busy2;
   EXPECT_EQ(rig.Out(), "Searching ports...\n" + pass + quick + pass + full);
 
-  // The saved port busy: no line end in either pass.
+  // The saved port busy: said without a line end in either pass, and still no
+  // message starts after it on its line.
   Rig busy;
   busy.ctx.settings.debugOn = false;
   busy.machine.SavePort(2);
@@ -272,8 +275,8 @@ TEST(Discovery, PortSearchReporting) {
   Link& link2 = busy.MakeLink();
   EXPECT_FALSE(SearchPorts(link2));
   EXPECT_EQ(busy.Out(), "Searching ports...\nUsing saved comm port number: COM2\n" + std::string(100, '.') +
-                            "COM2 is being used by another application" + "Using saved comm port number: COM2\n" +
-                            std::string(100, '.') + "COM2 is being used by another application");
+                            "\nCOM2 is being used by another application\nUsing saved comm port number: COM2\n" +
+                            std::string(100, '.') + "\nCOM2 is being used by another application");
 }
 
 TEST(Discovery, WholeSearchWithoutAUnitOnVirtualTime) {

@@ -2,6 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <vector>
+
+#include "support/abort_record.h"
 #include "support/context.h"
 #include "tests/common/scratch.h"
 
@@ -10,6 +14,7 @@ namespace {
 
 using testing::FakeRun;
 using testing::ReadFile;
+using testing::StatusOf;
 using testing::TempDir;
 
 void WriteAllLevels(Context& ctx) {
@@ -97,6 +102,119 @@ TEST(OutputLog, SameSecondTakesNextFreeName) {
   EXPECT_FALSE(c.ctx.out.OpenLogAt(dir.path + "/missing/deeper", "c", when));
   EXPECT_FALSE(c.ctx.out.LogOpen());
   EXPECT_FALSE(c.ctx.out.LogError().empty());
+}
+
+// What follows a line left open: a message of its own starts a new line, on the
+// console and in the log each by what that one shows; progress marks and the
+// texts continued on purpose stay on their line.
+TEST(OutputLines, MessageNeverStartsMidLine) {
+  struct Case {
+    const char* name;
+    std::function<void(Context&)> write;
+    std::string console;
+    std::string log;  // after the program's path; the clock stands still at 0
+  };
+  const std::vector<Case> cases = {
+      {"marks then fatal error",
+       [](Context& c) {
+         for (int i = 0; i < 4; ++i) c.Notice() << ".";
+         StatusOf([&] { Fatal(c, "Aborted"); });
+       },
+       "....\nFatal Error: Aborted\n", "....\r\n000000: Fatal Error: Aborted\r\n000000: "},
+      {"busy port said without line end",
+       [](Context& c) {
+         c.Notice() << "COM1 is being used by another application";
+         c.out.FinishLine();
+         c.Notice() << "Using saved comm port number: COM1\r\n";
+       },
+       "COM1 is being used by another application\nUsing saved comm port number: COM1\n",
+       "COM1 is being used by another application\r\n000000: Using saved comm port number: COM1\r\n000000: "},
+      {"open error said without line end",
+       [](Context& c) {
+         c.Notice() << "COM3 ERROR: Error: Inappropriate ioctl for device";
+         c.out.FinishLine();
+         c.Notice() << "Probing COM1\r\n";
+       },
+       "COM3 ERROR: Error: Inappropriate ioctl for device\nProbing COM1\n",
+       "COM3 ERROR: Error: Inappropriate ioctl for device\r\n000000: Probing COM1\r\n000000: "},
+      {"address search marks then the next port",
+       [](Context& c) { c.Notice() << "." << "." << "Probing COM1\r\n"; }, "..\nProbing COM1\n",
+       "..\r\n000000: Probing COM1\r\n000000: "},
+      {"a line said finished ends only once",
+       [](Context& c) {
+         c.Notice() << "COM1 is being used by another application";
+         c.out.FinishLine();
+         c.Notice() << "\r\n";
+       },
+       "COM1 is being used by another application\n", "COM1 is being used by another application\r\n000000: "},
+      {"log and console apart",
+       [](Context& c) {
+         c.Notice() << ".";
+         c.Detail() << "Unit ID=01\r\n";  // log only without -d
+         c.Notice() << ".";
+         c.Detail() << "!";
+         c.Notice() << "\r\n";
+       },
+       "..\n", ".\r\n000000: Unit ID=01\r\n000000: .!\r\n000000: "},
+      {"marks and texts continued on purpose",
+       [](Context& c) {
+         c.Notice() << "Searching for unit ID...\r\n";
+         c.Notice() << "." << "." << "\r\n-- Found Unit ID = 01\r\n";
+         c.Notice() << "Continue (y/n)? ";
+         c.Notice() << "y\r\n";
+         c.Report() << "Version 5.10\r\n";
+       },
+       "Searching for unit ID...\n..\n-- Found Unit ID = 01\nContinue (y/n)? y\nVersion 5.10\n",
+       "Searching for unit ID...\r\n000000: ..\r\n000000: -- Found Unit ID = 01\r\n000000: "
+       "Continue (y/n)? y\r\n000000: Version 5.10\r\n000000: "},
+      {"fatal error after a prompt",
+       [](Context& c) {
+         c.Notice() << "Continue (y/n)? ";
+         StatusOf([&] { Fatal(c, "Aborted"); });
+       },
+       "Continue (y/n)? \nFatal Error: Aborted\n", "Continue (y/n)? \r\n000000: Fatal Error: Aborted\r\n000000: "},
+      {"plain console text after marks",
+       [](Context& c) {
+         c.Notice() << "..";
+         c.Plain() << "Please enter COM port number (1,2,3...): ";
+       },
+       "..\nPlease enter COM port number (1,2,3...): ", ".."},
+  };
+  for (const Case& k : cases) {
+    TempDir dir("corv-out");
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
+    r.console.ClearOutput();
+    const std::string path = r.ctx.out.LogPath();
+    k.write(r.ctx);
+    r.ctx.out.CloseLog();
+    EXPECT_EQ(r.console.Output(), k.console) << k.name;
+    EXPECT_EQ(ReadFile(path), "p\r\n" + k.log) << k.name;
+  }
+}
+
+// The log is written as it comes: an open line is in the file before its end,
+// and the abort record follows how the file's last line stands.
+TEST(OutputLines, LogWrittenThroughAndMirrored) {
+  TempDir dir("corv-out");
+  FakeRun r;
+  ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
+  const AbortRecord& rec = TheAbortRecord();
+  EXPECT_EQ(rec.logLine, kLogLineBare);
+  r.clock.SleepMs(1234567);
+  r.ctx.Notice() << "Searching for unit ID...\r\n";
+  EXPECT_EQ(rec.logLine, kLogLineStamped);
+  r.ctx.Notice() << "..";
+  EXPECT_EQ(rec.logLine, kLogLineOpen);
+  EXPECT_EQ(ReadFile(r.ctx.out.LogPath()), "p\r\nSearching for unit ID...\r\n1234567: ..");
+  r.ctx.out.CloseLog();
+  EXPECT_EQ(rec.logFd, -1);
+
+  char stamp[16];
+  EXPECT_EQ(std::string(stamp, FormatLogStamp(0, stamp)), "000000: ");
+  EXPECT_EQ(std::string(stamp, FormatLogStamp(4512, stamp)), "004512: ");
+  EXPECT_EQ(std::string(stamp, FormatLogStamp(4294967295u, stamp)), "4294967295: ");
 }
 
 }  // namespace
