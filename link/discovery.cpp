@@ -121,16 +121,16 @@ int16_t SavedPort() {
 }
 
 // One port of the search: opened at 19200 without parity and probed.
-// `fail` is filled with the open's error code when it did not open.
-bool TryPort(Link& link, int16_t n, bool full, int& fail) {
+// `fail` tells what kept the port from opening (Opened when it opened).
+bool TryPort(Link& link, int16_t n, bool full, OpenOutcome& fail) {
   Context& ctx = link.ctx;
   ctx.settings.portNumber = n;
   ctx.settings.baudRate = 19200;
   ctx.settings.paritySetting = 0;
   link.RememberLineSettings();
-  fail = 0;
+  fail = OpenOutcome::Opened;
   if (!link.LockAndOpenPort(Link::shortTimeoutMs)) {
-    fail = OpenErrorCode(link.lastOpen);
+    fail = link.lastOpen.outcome;
     return false;
   }
   ctx.Notice() << "Probing COM" << Dec{n} << "\r\n";
@@ -142,16 +142,16 @@ bool TryPort(Link& link, int16_t n, bool full, int& fail) {
 bool SearchPass(Link& link, int16_t saved, bool full) {
   Context& ctx = link.ctx;
   OutStream& notice = ctx.Notice();
-  int fail = 0;
+  OpenOutcome fail = OpenOutcome::Opened;
   if (saved != 0) {
     notice << "Using saved comm port number: COM" << Dec{saved} << "\r\n";
     if (TryPort(link, saved, full, fail)) return true;
-    if (fail == kErrorNotPresent) {
+    if (fail == OpenOutcome::NotPresent) {
       notice << "COM" << Dec{saved} << " is not present on this computer\r\n";
-    } else if (fail == kErrorPortBusy) {
+    } else if (fail == OpenOutcome::Busy) {
       notice << "COM" << Dec{saved} << " is being used by another application";
       ctx.out.FinishLine();  // said without a line end; the next message goes below
-    } else if (fail != 0) {
+    } else if (fail != OpenOutcome::Opened) {
       notice << "COM" << Dec{saved} << " ERROR: " << link.lastOpen.errorText;
       ctx.out.FinishLine();
     }
@@ -159,7 +159,7 @@ bool SearchPass(Link& link, int16_t saved, bool full) {
   for (int16_t n = 1; n <= 32; ++n) {
     if (n == saved) continue;
     if (TryPort(link, n, full, fail)) return true;
-    if (fail == kErrorPortBusy) {
+    if (fail == OpenOutcome::Busy) {
       notice << "COM" << Dec{n} << " is being used by another application\r\n";
     }
   }
@@ -357,14 +357,14 @@ void OpenUnitPort(Link& link) {
     ProbeUnit(link, true);
     return;
   }
-  const int code = OpenErrorCode(link.lastOpen);
-  if (code == kErrorNotPresent) {
+  const OpenOutcome fail = link.lastOpen.outcome;
+  if (fail == OpenOutcome::NotPresent) {
     ctx.Notice() << "COM" << Dec{n} << " is not present on this computer\r\n";
     if (!SearchPorts(link)) Fatal(ctx, "Cannot find Corvanta unit");
     return;
   }
   TextStream message;
-  if (code == kErrorPortBusy) {
+  if (fail == OpenOutcome::Busy) {
     message << "COM" << Dec{n} << " is being used by another application";
   } else {
     message << "COM" << Dec{n} << " ERROR:" << link.lastOpen.errorText;

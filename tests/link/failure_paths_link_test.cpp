@@ -28,7 +28,6 @@ TEST(LinkFailurePaths, ReopenRefusedWithASystemErrorNamesItsCodeAndText) {
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.ReopenPort(9600, false, Link::shortTimeoutMs));
   rig.console.ClearOutput();
-  // (Not EIO: its errno, 5, is the number the link reads as a busy port.)
   rig.driver.FailRate(3, 230400, EACCES, "Error: Permission denied");
   const uint32_t start = rig.clock.TickMs();
   try {
@@ -57,6 +56,32 @@ TEST(LinkFailurePaths, ReopenRefusedWithASystemErrorNamesItsCodeAndText) {
   quiet.driver.FailRate(3, 230400, EACCES, "Error: Permission denied");
   EXPECT_THROW(other.ReopenPort(230400, false, Link::shortTimeoutMs), RunExit);
   EXPECT_EQ(quiet.Out(), "Fatal Error: Error: Permission denied\n");
+}
+
+// An input/output error (errno 5, the number Windows gives a busy port) names
+// the system's reason; it is never taken for a port held by another program.
+TEST(LinkFailurePaths, InputOutputErrorIsNoBusyPort) {
+  Rig rig;
+  rig.ctx.settings.debugOn = false;
+  rig.ctx.settings.yesToPrompts = true;
+  rig.driver.AddLine(3);
+  rig.driver.FailRate(3, 19200, EIO, "Error: Input/output error");
+  rig.ctx.settings.portNumber = 3;
+  Link& link = rig.MakeLink();
+  EXPECT_THROW(OpenUnitPort(link), RunExit);
+  EXPECT_EQ(rig.Out(), "Opening COM3\nFatal Error: COM3 ERROR:Error: Input/output error\n");
+
+  // The same error on the saved port of a search.
+  Rig search;
+  search.ctx.settings.debugOn = false;
+  search.machine.SavePort(3);
+  search.driver.AddLine(3);
+  search.driver.FailRate(3, 19200, EIO, "Error: Input/output error");
+  Link& other = search.MakeLink();
+  EXPECT_FALSE(SearchPorts(other));
+  EXPECT_EQ(search.Out(),
+            "Searching ports...\nUsing saved comm port number: COM3\nCOM3 ERROR: Error: Input/output error\n"
+            "Using saved comm port number: COM3\nCOM3 ERROR: Error: Input/output error");
 }
 
 TEST(LinkFailurePaths, LpcChipThatNeverSynchronises) {

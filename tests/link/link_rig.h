@@ -125,6 +125,12 @@ class RecordingDriver : public PortDriver {
         d_.changeFailures.erase(d_.changeFailures.begin());
         return false;
       }
+      if (const auto f = d_.failing_.find({port_, line.baud}); f != d_.failing_.end()) {
+        result.outcome = OpenOutcome::OtherError;
+        result.systemError = f->second.first;
+        result.errorText = f->second.second;
+        return false;
+      }
       return inner_->Reconfigure(line, timeoutMs, result);
     }
     int Receive(uint8_t* buf, uint16_t count) override { return inner_->Receive(buf, count); }
