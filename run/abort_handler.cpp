@@ -74,13 +74,15 @@ extern "C" void OnAbortSignal(int) {
     char line[64];
     Say(log, line, AbortedLogLine(rec, line));
   }
+  // The lock file goes while the port is still ours, so that a run waiting for
+  // the port never finds our file when it gets the port.
+  if (rec.lockSet) unlink(rec.lockPath);
   int port = rec.portFd;
   if (port >= 0) {
     if (rec.serialFlagsSaved) posix_tty::PutBackLowLatency(port, rec.serialFlags);
     ioctl(port, TIOCNXCL);
     close(port);
   }
-  if (rec.lockSet) unlink(rec.lockPath);
   if (log >= 0) close(log);
   if (rec.terminalSaved && InForeground()) tcsetattr(STDIN_FILENO, TCSANOW, &rec.savedTerminal);
   static constexpr char kConsole[] = "\n-- aborted\n";  // as the console sink shows CR LF
