@@ -13,6 +13,7 @@ namespace corv {
 namespace {
 
 constexpr int kAttempts = 20;
+constexpr uint8_t kNotOpen = 1;  // the close of a file that is not open
 
 [[noreturn]] void FatalStatus(Context& ctx, std::string_view lead, uint8_t status) {
   TextStream t;
@@ -20,10 +21,12 @@ constexpr int kAttempts = 20;
   Fatal(ctx, t.Text());
 }
 
-// Open, create and close: file number out, status back.
-bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_t& status) {
+// Open, create and close: file number out, status back. `lost` tells whether
+// an earlier attempt went unanswered (the unit may have carried it out).
+bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_t& status, bool& lost) {
   Packet& p = link.packet;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    lost = attempt > 0;
     p.BeginCommand(link.bootAddress, command.code);
     p.Append8(file);
     p.SendPacket(link.Port(), command.request);
@@ -38,12 +41,20 @@ bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_
   return false;
 }
 
+// `written`: for a close, what the file holds when it was written whole.
 bool FileStep(Link& link, const cmd::Command& command, uint8_t file, std::string_view name, std::string_view ok,
-              std::string_view failure) {
+              std::string_view failure, const FileAttributes* written = nullptr) {
   Context& ctx = link.ctx;
   ctx.Detail() << name << Hex{file, 2} << "\r\n";
   uint8_t status = 0;
-  if (!StatusCommand(link, command, file, status)) return false;
+  bool lost = false;
+  if (!StatusCommand(link, command, file, status, lost)) return false;
+  // A close whose reply was lost closed the file, and its resent request finds
+  // it closed; the file's attributes then say whether it holds what was sent.
+  FileAttributes present;
+  if (status == kNotOpen && lost && written && GetFileAttributes(link, file, present) && present == *written) {
+    status = 0;
+  }
   if (status != 0) FatalStatus(ctx, failure, status);
   ctx.Detail() << ok << "\r\n";
   return true;
@@ -59,8 +70,8 @@ bool CreateFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kCreateFile, file, "CreateFile:", "OK - Createfile", "Error creating file:");
 }
 
-bool CloseFile(Link& link, uint8_t file) {
-  return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:");
+bool CloseFile(Link& link, uint8_t file, const FileAttributes& written) {
+  return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:", &written);
 }
 
 bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -20,6 +19,7 @@
 #include "sim/unit_data.h"
 #include "sim/virtual_unit.h"
 #include "support/registry.h"
+#include "tests/common/frame_faults.h"
 #include "tests/common/scratch.h"
 
 namespace corv::testing {
@@ -50,21 +50,6 @@ inline std::string ManufacturingJob(uint32_t serial, bool program = true) {
     << "EncryptedSecretKeys=" << t.secretKeys << "\r\nEncryptedSecretKeysCRC=" << t.secretKeysCrc << "\r\n"
     << "SerialNo=" << serial << "\r\n";
   return s.str();
-}
-
-// Calls `action` each time the unit handles a frame whose trace line is `frame`
-// ("programmer: 1032"), before it answers: the moment for a fault that only
-// that request meets (its reply dropped, or the line failing from there on).
-inline void OnFrame(sim::UnitModel& model, const std::string& frame, std::function<void()> action) {
-  model.trace = [previous = std::move(model.trace), frame, action = std::move(action)](const std::string& line) {
-    if (previous) previous(line);
-    if (line == frame) action();
-  };
-}
-
-// The unit carries out every `frame` it gets, but its replies to them are lost.
-inline void LoseRepliesTo(sim::UnitModel& model, const std::string& frame) {
-  OnFrame(model, frame, [&model] { model.faults.dropReply.insert(model.Counters().replies + 1); });
 }
 
 inline std::string ReadWhole(const std::string& path) {
