@@ -112,22 +112,30 @@ void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* dat
   p.SendPacket(link.Port(), cmd::kWriteFileBlock.RequestLength(length));
 }
 
+// The block exchanges wait for the reply to their own request. An intact reply
+// that answers another request is a late one, to an earlier request that has
+// been sent again since: the reply to this request is behind it, so the next
+// attempt only reads. Sending again would leave one more reply behind, and
+// every late reply would put each later block one reply further behind.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
   Packet& p = link.packet;
   const cmd::Command& c = cmd::kWriteFileBlock;
+  bool send = true;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    SendFileBlock(link, file, offset, data, length);
+    if (send) SendFileBlock(link, file, offset, data, length);
     p.ReceiveReply(link.Port(), c.reply);
     const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
     const uint32_t f = p.ReadField(1);
     const uint32_t o = p.ReadField(4);
     const uint32_t n = p.ReadField(1);
     const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header && f == file && o == offset && n == length) {
+    const bool intact = p.CheckReply(link.Port());
+    if (intact && header && f == file && o == offset && n == length) {
       if (status != 0) FatalStatus(link.ctx, "Error writing to file:", status);
       return true;
     }
     link.ctx.Detail() << "!";
+    send = !intact;
   }
   return false;
 }
@@ -136,12 +144,15 @@ bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* exp
   Packet& p = link.packet;
   const cmd::Command& c = cmd::kReadFileBlock;
   uint8_t got[kDriveBlockSize];
+  bool send = true;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append8(file);
-    p.Append32(offset);
-    p.Append8(length);
-    p.SendPacket(link.Port(), c.request);
+    if (send) {
+      p.BeginCommand(link.bootAddress, c.code);
+      p.Append8(file);
+      p.Append32(offset);
+      p.Append8(length);
+      p.SendPacket(link.Port(), c.request);
+    }
     p.ReceiveReply(link.Port(), c.ReplyLength(length));
     const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
     const uint32_t f = p.ReadField(1);
@@ -150,11 +161,13 @@ bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* exp
     for (uint8_t i = 0; i < length; ++i) got[i] = p.NextReplyByte();
     // Only an intact reply to this very request says what the drive holds; a
     // byte damaged on the line is asked for again, not taken for a bad drive.
-    if (p.CheckReply(link.Port()) && header && f == file && o == offset && n == length) {
+    const bool intact = p.CheckReply(link.Port());
+    if (intact && header && f == file && o == offset && n == length) {
       CompareReadBack(link.ctx, offset, got, expected, length);
       return true;
     }
     link.ctx.Detail() << "!";
+    send = !intact;
   }
   return false;
 }

@@ -26,6 +26,8 @@ bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
 
 // 0x1071 with its reply: it must echo file, offset and length. "!" after each
 // failed attempt; fatal "Error writing to file:XX" on a status other than 0.
+// After an intact reply to another request (a late one) the next attempt waits
+// for this request's reply without sending it again; so does the read below.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length);
 
 // 0x1071 sent without waiting for the reply (overlapped writing).

@@ -181,7 +181,9 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
     return std::vector<Bytes>{r};
   };
   EXPECT_FALSE(ReadFileBlock(*rig.link, 0x50, 0, data.data(), 16));
-  EXPECT_EQ(rig.script.frames.size(), 20u);
+  // 20 attempts; after each refused reply the next one waits for another
+  // reply before the request goes out again.
+  EXPECT_EQ(rig.script.frames.size(), 10u);
   EXPECT_EQ(Occurrences(rig.console.Output(), "!"), 20u);
 }
 
@@ -248,6 +250,34 @@ TEST(UnitFile, CloseAnsweredNotOpenIsCheckedAgainstWhatWasWritten) {
       EXPECT_EQ(status, 1);
       EXPECT_TRUE(rig.Shows(std::string("Fatal Error: ") + c.fatal + "\n")) << rig.console.Output();
     }
+  }
+}
+
+// A reply that comes after the request was sent again answers the first
+// request; the reply to the second one follows it. Each block waits for its own
+// reply behind such a late one instead of sending again, so that a late reply
+// costs one time-out and one reply set aside; sending again put every later
+// block one more reply behind, until a block ran out of attempts.
+TEST(UnitFile, LateRepliesDoNotPutLaterBlocksBehind) {
+  struct Case {
+    const char* name;
+    const char* frame;
+  } cases[] = {{"writing", "programmer: 1071"}, {"reading back", "programmer: 1062"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UnitRig rig(sim::DefaultProfile());
+    rig.ctx.settings.verifyOn = true;
+    rig.StartProgrammer();
+    // 30 replies of the 200 blocks come 1.2 s late, past the 1 s time-out.
+    testing::DelayRepliesTo(rig.unit.Model(), c.frame, [](int n) { return n % 5 == 2 && n < 150; }, 1200000);
+    const Bytes data = Pattern(200 * 128, 7);
+    EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 200 * 128)) << c.name;
+    EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
+    EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
+    // One time-out, one request sent again and one reply set aside per late reply.
+    EXPECT_EQ(Occurrences(rig.Out(), "!"), 60u);
+    const uint16_t code = static_cast<uint16_t>(std::stoi(c.frame + 12, nullptr, 16));
+    EXPECT_EQ(rig.unit.Model().Counters().commands.at(code), 200u + 30u);
   }
 }
 
