@@ -13,8 +13,8 @@ constexpr uint8_t kRunningSoftware = 1;
 // A reset is confirmed by its answer, or, when every answer went missing, by
 // the unit running its software again: the reply to a reset that was carried
 // out can be lost, and the resent requests then reach a unit that is
-// restarting. A unit that never reset still runs its programmer and is not
-// found as running its software.
+// restarting. A unit that never reset still runs its programmer or boot loader
+// and is not found running its software.
 bool ResetConfirmed(bool answered, bool reconnected, const UnitSession& unit) {
   return answered || (reconnected && unit.SoftwareMode() == kRunningSoftware);
 }

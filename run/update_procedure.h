@@ -4,9 +4,8 @@
 // to date, decide what must be rewritten and why, write the boot loader,
 // software and manufacturing fields through the flash programmer, send a
 // Display's images and fonts, and reset the unit. Every failure but an
-// unanswered reset ends the run
-// through the fatal path with its own message; a declined question ends it
-// with status 1.
+// unanswered reset ends the run through the fatal path with its own message;
+// a declined question ends it with status 1.
 #pragma once
 #include <cstdint>
 #include <functional>
