@@ -7,6 +7,8 @@
 // unit holds exactly what a fault-free run leaves), failed (a "Fatal Error: "
 // line and no "Success"), or wrong ("Success" while the unit differs: its flash
 // checksum, version, serial number, fields, strings or a file's attributes).
+// When a run asks for the unit to be switched off and on, the bench does it a
+// few seconds later, as the person at the unit would; such runs are counted.
 // Used by bench/fault_matrix.cpp and the run tests.
 #pragma once
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -94,8 +97,43 @@ inline Holding HoldingOf(const sim::UnitModel& m) {
 
 enum class Outcome { Completed, Failed, Wrong, Other };
 
+// The console of a run, with the person at the unit: a few seconds after the
+// run asks for the unit to be switched off and on, `powerCycle` is called.
+class OperatorConsole : public ScriptedConsole {
+ public:
+  static constexpr const char* kAsked = "please turn the unit power off and on now";
+  static constexpr uint32_t kDelayMs = 5000;
+
+  explicit OperatorConsole(VirtualClock& clock) : clock_(clock) {}
+  std::function<void()> powerCycle;
+  int Cycles() const { return cycles_; }
+
+  int PollKey() override {
+    const size_t asked = Output().find(kAsked, seen_);
+    if (asked != std::string::npos) {
+      seen_ = asked + 1;
+      dueMs_ = clock_.TickMs() + kDelayMs;
+      due_ = true;
+    }
+    if (due_ && clock_.TickMs() >= dueMs_) {
+      due_ = false;
+      ++cycles_;
+      if (powerCycle) powerCycle();
+    }
+    return ScriptedConsole::PollKey();
+  }
+
+ private:
+  VirtualClock& clock_;
+  size_t seen_ = 0;
+  bool due_ = false;
+  uint32_t dueMs_ = 0;
+  int cycles_ = 0;
+};
+
 struct RunResult {
   Outcome outcome = Outcome::Other;
+  int powerCycles = 0;  // by the person at the unit, when the run asked for them
   int status = -1;
   std::string fatal;   // the fatal message, when there was one
   std::string output;  // console output (kept for reports of wrong runs)
@@ -116,14 +154,20 @@ class FaultRun {
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
     unsetenv("CORVUPDATER");
 
-    ScriptedConsole console;
     VirtualClock clock;
+    OperatorConsole console(clock);
     Context ctx(console, clock);
     ctx.programPath = dir + "/bin/CorvUpdater";
     VirtualPortDriver driver(clock);
     VirtualLine& line = driver.AddLine(3);
     auto unit = std::make_unique<sim::VirtualUnit>(line, kind_.profile);
     Inject(line, unit->Model());
+    console.powerCycle = [&unit] { unit->PowerCycle(); };
+    if (traceUnit) {
+      unit->Model().trace = [&console, &clock](const std::string& s) {
+        console.Write("{unit @" + std::to_string(clock.TickMs()) + " ms: " + s + "}\n");
+      };
+    }
 
     StartOptions opts;
     opts.installAbortHandler = false;
@@ -131,13 +175,21 @@ class FaultRun {
     opts.portDriver = &driver;
     std::vector<std::string> args = {"-y", "COM3"};
     if (overlapped_) args.insert(args.begin(), "-o");
+    if (!debugOption.empty()) args.insert(args.begin(), debugOption);
     RunResult r;
     try {
       r.status = RunCorvUpdater(ctx, args, opts);
     } catch (const RunExit& e) {
       r.status = e.status;
     }
+    if (traceUnit) {
+      const sim::UnitCounters& n = unit->Model().Counters();
+      console.Write("{unit: " + std::to_string(n.frames) + " intact frames, " + std::to_string(n.badFrames) +
+                    " bad frames, " + std::to_string(n.droppedBytes) + " bytes dropped, " +
+                    std::to_string(n.replies) + " replies}\n");
+    }
     r.output = console.Output();
+    r.powerCycles = console.Cycles();
     const size_t fatal = r.output.find("Fatal Error: ");
     if (fatal != std::string::npos) {
       const size_t end = r.output.find('\n', fatal);
@@ -160,6 +212,11 @@ class FaultRun {
     return r;
   }
   const Holding& Held() const { return held_; }
+
+  // "-d" or "-dd" to see a run's details (replaying one), and what the unit
+  // makes of each frame.
+  std::string debugOption;
+  bool traceUnit = false;
 
  private:
   // Reply numbers hit with chance `share` each, over the replies a run makes.
@@ -213,8 +270,10 @@ class FaultRun {
 
 struct CellCount {
   int runs = 0, completed = 0, failed = 0, wrong = 0, other = 0;
+  int cycled = 0;  // runs in which the unit was switched off and on when asked
   std::map<std::string, int> fatals;  // message -> runs
   std::vector<uint64_t> wrongSeeds, otherSeeds;
+  std::vector<std::pair<int, std::string>> failedRuns;  // run number, fatal message
 };
 
 inline uint64_t SeedOf(size_t kind, size_t cell, bool overlapped, int run) {
@@ -238,11 +297,13 @@ inline CellCount RunCell(const UnitKindEntry& kind, size_t kindIndex, const Faul
     FaultRun run(kind, cell, overlapped, seed);
     const RunResult r = run.Run(&reference);
     ++c.runs;
+    if (r.powerCycles > 0) ++c.cycled;
     switch (r.outcome) {
       case Outcome::Completed: ++c.completed; break;
       case Outcome::Failed:
         ++c.failed;
         ++c.fatals[r.fatal];
+        c.failedRuns.emplace_back(i, r.fatal);
         break;
       case Outcome::Wrong:
         ++c.wrong;

@@ -22,6 +22,14 @@ void Reopen(Link& link, int32_t baud, bool even, int16_t timeoutMs) {
   if (!link.ReopenPort(baud, even, timeoutMs)) Fatal(link.ctx, "Unable to change baudrate");
 }
 
+// A unit that restarts does not drive CTS.
+void EndHandshaking(Link& link) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Hardware handshaking disabled\r\n";
+  link.hardwareHandshaking = false;
+  Reopen(link, ctx.settings.baudRate, ctx.settings.paritySetting != 0, Link::longTimeoutMs);
+}
+
 // The table index of the programming rate (-r), with its messages.
 int ProgrammingRateIndex(Context& ctx, uint8_t mcuType) {
   int32_t rate = ctx.settings.programmingRate;
@@ -148,13 +156,12 @@ bool ResetUnit(Link& link, UnitInfo& info) {
     if (!BareExchange(link, link.bootAddress, cmd::kResetUnit)) continue;
     ctx.Detail() << "OK - reset command sent\r\n";
     link.softwareMode = modeUnknown;
-    if (info.overlapped) {
-      ctx.Detail() << "Hardware handshaking disabled\r\n";
-      link.hardwareHandshaking = false;
-      Reopen(link, ctx.settings.baudRate, ctx.settings.paritySetting != 0, Link::longTimeoutMs);
-    }
+    if (info.overlapped) EndHandshaking(link);
     return true;
   }
+  // The unit may have restarted on a request whose reply was lost; only its
+  // answering again can tell, and it will not answer through the handshake.
+  if (link.hardwareHandshaking) EndHandshaking(link);
   return false;
 }
 

@@ -28,7 +28,9 @@ bool WaitForCts(Link& link, UnitInfo& info);
 bool RunRamProgram(Link& link, uint32_t entry);
 
 // 0x1032: the unit restarts its software; softwareMode becomes modeUnknown and,
-// in overlapped mode, hardware handshaking is switched off.
+// in overlapped mode, hardware handshaking is switched off. False after 20
+// unanswered attempts; the unit may still have restarted (the reply to one of
+// them lost), so hardware handshaking is switched off then too.
 bool ResetUnit(Link& link, UnitInfo& info);
 
 // 0x1033: the programmer restarts (and on MCU types 3 and 5 the rate is raised

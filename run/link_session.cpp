@@ -25,9 +25,9 @@ void LinkSession::ReclaimPort() {
   if (!link_.PortOpen()) link_.LockAndOpenPort(Link::shortTimeoutMs);
 }
 
-void LinkSession::RunUpdateProcedure(int32_t newSerialNumber, bool confirm) {
+bool LinkSession::RunUpdateProcedure(int32_t newSerialNumber, bool confirm) {
   UpdateTarget target{link_, info_, manufacturing_.record, [this] { InstallSecuredBootLoader(ctx_, *this, env); }};
-  RunUpdate(ctx_, target, newSerialNumber, confirm);
+  return RunUpdate(ctx_, target, newSerialNumber, confirm);
 }
 
 int32_t LinkSession::ReadManufacturingInput() {

@@ -35,7 +35,7 @@ class LinkSession : public UnitSession {
   void ClosePortAndUnlock() override { link_.ClosePortAndUnlock(); }
 
   void ReadExtendedInformation() override;
-  void RunUpdateProcedure(int32_t newSerialNumber, bool confirm) override;
+  bool RunUpdateProcedure(int32_t newSerialNumber, bool confirm) override;
   int32_t ReadManufacturingInput() override;
   bool RebootAndInterrogate(bool preferRate) override;
   bool SelectFlashTarget() override;

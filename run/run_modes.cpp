@@ -6,6 +6,21 @@
 
 namespace corv {
 
+namespace {
+
+constexpr uint8_t kRunningSoftware = 1;
+
+// A reset is confirmed by its answer, or, when every answer went missing, by
+// the unit running its software again: the reply to a reset that was carried
+// out can be lost, and the resent requests then reach a unit that is
+// restarting. A unit that never reset still runs its programmer or boot loader
+// and is not found running its software.
+bool ResetConfirmed(bool answered, bool reconnected, const UnitSession& unit) {
+  return answered || (reconnected && unit.SoftwareMode() == kRunningSoftware);
+}
+
+}  // namespace
+
 void RunOneMode(Context& ctx, UnitSession& unit) {
   if (ctx.settings.manufacturingMode) {
     if (ReadIniBool(ctx, ctx.settings.parameterFile, "Program")) {
@@ -24,25 +39,30 @@ void RunOneMode(Context& ctx, UnitSession& unit) {
 }
 
 void UpdateRun(Context& ctx, UnitSession& unit) {
-  unit.RunUpdateProcedure(0, true);
+  const bool resetAnswered = unit.RunUpdateProcedure(0, true);
   ctx.Detail() << "Pausing for 2 seconds to bypass boot loader and unit startup\r\n";
   ctx.console.Flush();
   ctx.clock.SleepMs(2000);
-  unit.Reconnect();  // the update is done whatever the reconnection finds
+  // Once the reset is known to be done, the update is done whatever the
+  // reconnection finds.
+  const bool reconnected = unit.Reconnect();
+  if (!ResetConfirmed(resetAnswered, reconnected, unit)) Fatal(ctx, "Unable to reset unit");
   ctx.Notice() << "Success: all operations are complete\r\n";
 }
 
 void InterrogationRun(Context& ctx, UnitSession& unit) {
   if (!unit.RebootAndInterrogate(false)) Fatal(ctx, "Unable to initialise Corvanta unit");
   if (!unit.SelectFlashTarget()) Fatal(ctx, "Unknown corvanta unit");
-  if (!unit.ResetUnit()) Fatal(ctx, "Unable to reset unit");
+  if (!unit.ResetUnit() && !ResetConfirmed(false, unit.Reconnect(), unit)) Fatal(ctx, "Unable to reset unit");
 }
 
 void ManufacturingRun(Context& ctx, UnitSession& unit) {
   int32_t serial = unit.ReadManufacturingInput();
-  unit.RunUpdateProcedure(serial, false);
-  if (!unit.Reconnect()) Fatal(ctx, "Unable to reconnect to unit");
-  if (unit.SoftwareMode() != 1) Fatal(ctx, "Unit is not running the Corvanta software");
+  const bool resetAnswered = unit.RunUpdateProcedure(serial, false);
+  const bool reconnected = unit.Reconnect();
+  if (!ResetConfirmed(resetAnswered, reconnected, unit)) Fatal(ctx, "Unable to reset unit");
+  if (!reconnected) Fatal(ctx, "Unable to reconnect to unit");
+  if (unit.SoftwareMode() != kRunningSoftware) Fatal(ctx, "Unit is not running the Corvanta software");
   ctx.Notice() << "Success: all operations are complete\r\n";
 }
 

@@ -22,7 +22,9 @@ class UnitSession {
   // Reads and prints the extended information.
   virtual void ReadExtendedInformation() = 0;
   // Decides what must change and rewrites it; ends the run itself on failure.
-  virtual void RunUpdateProcedure(int32_t newSerialNumber, bool confirm) = 0;
+  // Returns whether the closing reset was answered (false: maybe reset with
+  // its reply lost; the unit's software answering again confirms it).
+  virtual bool RunUpdateProcedure(int32_t newSerialNumber, bool confirm) = 0;
   // Reads the manufacturing fields and the new serial number (SerialNo) from
   // the parameter file; the fields stay with the session for the update.
   virtual int32_t ReadManufacturingInput() = 0;

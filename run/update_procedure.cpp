@@ -164,7 +164,7 @@ void UpdateDriveFiles(Context& ctx, UpdateTarget& u) {
 
 }  // namespace
 
-void RunUpdate(Context& ctx, UpdateTarget& u, int32_t newSerialNumber, bool confirm) {
+bool RunUpdate(Context& ctx, UpdateTarget& u, int32_t newSerialNumber, bool confirm) {
   UpdateFlags flags;
   SettleUnitType(ctx, u.info);
   PModuleNotice(ctx, u.link.versions, u.info);
@@ -182,7 +182,7 @@ void RunUpdate(Context& ctx, UpdateTarget& u, int32_t newSerialNumber, bool conf
 
   if (flags.Any()) WriteUnit(ctx, u, flags);
   UpdateDriveFiles(ctx, u);
-  if (!ResetUnit(u.link, u.info)) Fatal(ctx, "Unable to reset unit");
+  return ResetUnit(u.link, u.info);
 }
 
 }  // namespace corv

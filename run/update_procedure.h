@@ -3,9 +3,9 @@
 // fields, reboot it into its boot loader, bring a Transmitter's strings file up
 // to date, decide what must be rewritten and why, write the boot loader,
 // software and manufacturing fields through the flash programmer, send a
-// Display's images and fonts, and reset the unit. Every failure ends the run
-// through the fatal path with its own message; a declined question ends it
-// with status 1.
+// Display's images and fonts, and reset the unit. Every failure but an
+// unanswered reset ends the run through the fatal path with its own message;
+// a declined question ends it with status 1.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -28,7 +28,11 @@ struct UpdateTarget {
 };
 
 // `newSerialNumber` is 0 in the update run; `confirm` asks before anything is
-// changed (unless -y). Returns with the unit reset and restarting.
-void RunUpdate(Context& ctx, UpdateTarget& unit, int32_t newSerialNumber, bool confirm);
+// changed (unless -y). Ends with the unit reset: true when the unit answered
+// the reset, false when every attempt went unanswered. A unit whose reply was
+// lost restarts all the same, so only the unit answering again tells the two
+// apart: the caller reconnects, and without the unit's software answering ends
+// the run with "Unable to reset unit".
+bool RunUpdate(Context& ctx, UpdateTarget& unit, int32_t newSerialNumber, bool confirm);
 
 }  // namespace corv

@@ -13,6 +13,7 @@ namespace corv {
 namespace {
 
 constexpr int kAttempts = 20;
+constexpr uint8_t kNotOpen = 1;  // the close of a file that is not open
 
 [[noreturn]] void FatalStatus(Context& ctx, std::string_view lead, uint8_t status) {
   TextStream t;
@@ -20,10 +21,12 @@ constexpr int kAttempts = 20;
   Fatal(ctx, t.Text());
 }
 
-// Open, create and close: file number out, status back.
-bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_t& status) {
+// Open, create and close: file number out, status back. `lost` tells whether
+// an earlier attempt went unanswered (the unit may have carried it out).
+bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_t& status, bool& lost) {
   Packet& p = link.packet;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    lost = attempt > 0;
     p.BeginCommand(link.bootAddress, command.code);
     p.Append8(file);
     p.SendPacket(link.Port(), command.request);
@@ -38,12 +41,20 @@ bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_
   return false;
 }
 
+// `written`: for a close, what the file holds when it was written whole.
 bool FileStep(Link& link, const cmd::Command& command, uint8_t file, std::string_view name, std::string_view ok,
-              std::string_view failure) {
+              std::string_view failure, const FileAttributes* written = nullptr) {
   Context& ctx = link.ctx;
   ctx.Detail() << name << Hex{file, 2} << "\r\n";
   uint8_t status = 0;
-  if (!StatusCommand(link, command, file, status)) return false;
+  bool lost = false;
+  if (!StatusCommand(link, command, file, status, lost)) return false;
+  // A close whose reply was lost closed the file, and its resent request finds
+  // it closed; the file's attributes then say whether it holds what was sent.
+  FileAttributes present;
+  if (status == kNotOpen && lost && written && GetFileAttributes(link, file, present) && present == *written) {
+    status = 0;
+  }
   if (status != 0) FatalStatus(ctx, failure, status);
   ctx.Detail() << ok << "\r\n";
   return true;
@@ -59,8 +70,8 @@ bool CreateFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kCreateFile, file, "CreateFile:", "OK - Createfile", "Error creating file:");
 }
 
-bool CloseFile(Link& link, uint8_t file) {
-  return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:");
+bool CloseFile(Link& link, uint8_t file, const FileAttributes& written) {
+  return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:", &written);
 }
 
 bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
@@ -101,22 +112,30 @@ void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* dat
   p.SendPacket(link.Port(), cmd::kWriteFileBlock.RequestLength(length));
 }
 
+// The block exchanges wait for the reply to their own request. An intact reply
+// that answers another request is a late one, to an earlier request that has
+// been sent again since: the reply to this request is behind it, so the next
+// attempt only reads. Sending again would leave one more reply behind, and
+// every late reply would put each later block one reply further behind.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
   Packet& p = link.packet;
   const cmd::Command& c = cmd::kWriteFileBlock;
+  bool send = true;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    SendFileBlock(link, file, offset, data, length);
+    if (send) SendFileBlock(link, file, offset, data, length);
     p.ReceiveReply(link.Port(), c.reply);
     const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
     const uint32_t f = p.ReadField(1);
     const uint32_t o = p.ReadField(4);
     const uint32_t n = p.ReadField(1);
     const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header && f == file && o == offset && n == length) {
+    const bool intact = p.CheckReply(link.Port());
+    if (intact && header && f == file && o == offset && n == length) {
       if (status != 0) FatalStatus(link.ctx, "Error writing to file:", status);
       return true;
     }
     link.ctx.Detail() << "!";
+    send = !intact;
   }
   return false;
 }
@@ -125,12 +144,15 @@ bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* exp
   Packet& p = link.packet;
   const cmd::Command& c = cmd::kReadFileBlock;
   uint8_t got[kDriveBlockSize];
+  bool send = true;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append8(file);
-    p.Append32(offset);
-    p.Append8(length);
-    p.SendPacket(link.Port(), c.request);
+    if (send) {
+      p.BeginCommand(link.bootAddress, c.code);
+      p.Append8(file);
+      p.Append32(offset);
+      p.Append8(length);
+      p.SendPacket(link.Port(), c.request);
+    }
     p.ReceiveReply(link.Port(), c.ReplyLength(length));
     const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
     const uint32_t f = p.ReadField(1);
@@ -139,11 +161,13 @@ bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* exp
     for (uint8_t i = 0; i < length; ++i) got[i] = p.NextReplyByte();
     // Only an intact reply to this very request says what the drive holds; a
     // byte damaged on the line is asked for again, not taken for a bad drive.
-    if (p.CheckReply(link.Port()) && header && f == file && o == offset && n == length) {
+    const bool intact = p.CheckReply(link.Port());
+    if (intact && header && f == file && o == offset && n == length) {
       CompareReadBack(link.ctx, offset, got, expected, length);
       return true;
     }
     link.ctx.Detail() << "!";
+    send = !intact;
   }
   return false;
 }

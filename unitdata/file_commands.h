@@ -15,14 +15,19 @@ namespace corv {
 bool OpenFile(Link& link, uint8_t file);
 // "CreateFile:XX", "OK - Createfile"; fatal "Error creating file:XX".
 bool CreateFile(Link& link, uint8_t file);
-// "CloseFile:XX", "OK - CloseFile"; fatal "Error closing file:XX".
-bool CloseFile(Link& link, uint8_t file);
+// "CloseFile:XX", "OK - CloseFile"; fatal "Error closing file:XX". A close
+// answered "not open" after an attempt that went unanswered was carried out by
+// that attempt when the file's attributes equal `written` (what the file holds
+// once written whole), and counts as closed.
+bool CloseFile(Link& link, uint8_t file, const FileAttributes& written);
 // "GetFileAttributes:XX", "OK - GetFileAttributes". True only for a valid
 // reply with status 0 (a file the unit does not have answers otherwise).
 bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
 
 // 0x1071 with its reply: it must echo file, offset and length. "!" after each
 // failed attempt; fatal "Error writing to file:XX" on a status other than 0.
+// After an intact reply to another request (a late one) the next attempt waits
+// for this request's reply without sending it again; so does the read below.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length);
 
 // 0x1071 sent without waiting for the reply (overlapped writing).

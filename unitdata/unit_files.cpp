@@ -56,8 +56,9 @@ bool UpdateUnitFile(Link& link, const UnitInfo& info, uint8_t file, const uint8_
   Context& ctx = link.ctx;
   RequireFlashProgrammer(link);
 
+  const FileAttributes wanted = ComputeFileAttributes(data, length, info.mcuType);
   FileAttributes present;
-  if (GetFileAttributes(link, file, present) && present == ComputeFileAttributes(data, length, info.mcuType)) {
+  if (GetFileAttributes(link, file, present) && present == wanted) {
     ctx.Notice() << "-- Corvanta file is up to date\r\n";
     return true;
   }
@@ -65,14 +66,14 @@ bool UpdateUnitFile(Link& link, const UnitInfo& info, uint8_t file, const uint8_
   ctx.Notice() << "Updating Corvanta file...\r\n";
   if (!CreateFile(link, file)) return false;
   if (!WriteBlocks(link, info, file, data, length)) return false;
-  if (!CloseFile(link, file)) return false;
+  if (!CloseFile(link, file, wanted)) return false;
   ctx.Detail() << "OK - file has been updated\r\n";
 
   if (!ctx.settings.verifyOn) return true;
   ctx.Notice() << "Verifying new files...\r\n";
   if (!OpenFile(link, file)) return false;
   if (!ReadBack(link, file, data, length)) return false;
-  if (!CloseFile(link, file)) return false;
+  if (!CloseFile(link, file, wanted)) return false;
   ctx.Detail() << "OK - file has been verified\r\n";
   return true;
 }

@@ -20,9 +20,10 @@ class FakeUnit : public UnitSession {
   uint8_t UnitId() const override { return unitId; }
   bool OverlappedInUse() const override { return overlapped; }
   void ReadExtendedInformation() override { calls.push_back("extended"); }
-  void RunUpdateProcedure(int32_t serial, bool confirm) override {
+  bool RunUpdateProcedure(int32_t serial, bool confirm) override {
     calls.push_back("update " + std::to_string(serial) + (confirm ? " confirm" : " no-confirm"));
     ctx_.Notice() << "(update)\r\n";
+    return resets;
   }
   int32_t ReadManufacturingInput() override {
     calls.push_back("manufacturing input");
@@ -51,7 +52,7 @@ class FakeUnit : public UnitSession {
   uint8_t unitId = 1;
   bool overlapped = false;
   int32_t serialNumber = 0;
-  bool reconnects = true, selects = true, resets = true;
+  bool reconnects = true, selects = true, resets = true;  // resets: the unit answers its reset
   std::vector<bool> reboots;  // answers in turn; true once used up
   std::vector<std::string> calls;
 

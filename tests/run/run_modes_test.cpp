@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -48,6 +49,55 @@ TEST(RunModes, UpdateRunIsTheDefault) {
   EXPECT_NE(failing.console.Output().find("Success: all operations are complete"), std::string::npos);
 }
 
+// A reset that went unanswered counts as done only when the unit then runs its
+// software again; otherwise "Unable to reset unit" ends the run, ahead of the
+// manufacturing run's own reconnection messages.
+TEST(RunModes, UnansweredResetIsConfirmedByTheReconnection) {
+  struct Case {
+    const char* name;
+    void (*run)(Context&, UnitSession&);
+    bool reconnects;
+    uint8_t mode;       // after the reconnection
+    const char* fatal;  // nullptr: the run ends well
+  } cases[] = {
+      {"update, back", UpdateRun, true, 1, nullptr},
+      {"update, not back", UpdateRun, false, 0, "Unable to reset unit"},
+      {"update, boot loader answers", UpdateRun, true, 2, "Unable to reset unit"},
+      {"manufacturing, back", ManufacturingRun, true, 1, nullptr},
+      {"manufacturing, not back", ManufacturingRun, false, 0, "Unable to reset unit"},
+      {"manufacturing, boot loader answers", ManufacturingRun, true, 2, "Unable to reset unit"},
+      {"interrogation, back", InterrogationRun, true, 1, nullptr},
+      {"interrogation, not back", InterrogationRun, false, 0, "Unable to reset unit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    r.unit.resets = false;
+    r.unit.reconnects = c.reconnects;
+    r.unit.mode = c.mode;
+    const int status = StatusOf([&] { c.run(r.ctx, r.unit); }, 0);
+    const std::string& out = r.console.Output();
+    if (!c.fatal) {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(out.find("Fatal Error"), std::string::npos) << out;
+    } else {
+      EXPECT_EQ(status, 1);
+      EXPECT_NE(out.find(std::string("Fatal Error: ") + c.fatal + "\n"), std::string::npos) << out;
+      EXPECT_EQ(out.find("Success"), std::string::npos) << out;
+    }
+    const std::string reconnect = "reconnect @" + std::to_string(c.run == UpdateRun ? 2000 : 0);
+    EXPECT_NE(std::find(r.unit.calls.begin(), r.unit.calls.end(), reconnect), r.unit.calls.end());
+  }
+  {  // An answered reset leaves the manufacturing run's own messages as they were.
+    FakeRun r;
+    r.ctx.settings.yesToPrompts = true;
+    r.unit.reconnects = false;
+    EXPECT_EQ(StatusOf([&] { ManufacturingRun(r.ctx, r.unit); }), 1);
+    EXPECT_EQ(r.console.Output(), "(update)\nFatal Error: Unable to reconnect to unit\n");
+  }
+}
+
 TEST(RunModes, InterrogationRun) {
   {
     FakeRun r;
@@ -62,7 +112,11 @@ TEST(RunModes, InterrogationRun) {
   } cases[] = {
       {"Unable to initialise Corvanta unit", [](FakeUnit& u) { u.reboots = {false}; }},
       {"Unknown corvanta unit", [](FakeUnit& u) { u.selects = false; }},
-      {"Unable to reset unit", [](FakeUnit& u) { u.resets = false; }},
+      {"Unable to reset unit",
+       [](FakeUnit& u) {
+         u.resets = false;
+         u.reconnects = false;
+       }},
   };
   for (const Case& c : cases) {
     FakeRun r;

@@ -19,6 +19,7 @@
 #include "sim/unit_data.h"
 #include "sim/virtual_unit.h"
 #include "support/registry.h"
+#include "tests/common/frame_faults.h"
 #include "tests/common/scratch.h"
 
 namespace corv::testing {

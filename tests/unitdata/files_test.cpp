@@ -2,8 +2,10 @@
 // overlapped windows and acknowledgements, read-back and failures.
 #include <algorithm>
 #include <map>
+#include <string>
 
 #include "sim/unit_data.h"
+#include "tests/common/frame_faults.h"
 #include "tests/unitdata/frame_script.h"
 #include "tests/unitdata/unit_rig.h"
 #include "unitdata/file_attributes.h"
@@ -179,8 +181,104 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
     return std::vector<Bytes>{r};
   };
   EXPECT_FALSE(ReadFileBlock(*rig.link, 0x50, 0, data.data(), 16));
-  EXPECT_EQ(rig.script.frames.size(), 20u);
+  // 20 attempts; after each refused reply the next one waits for another
+  // reply before the request goes out again.
+  EXPECT_EQ(rig.script.frames.size(), 10u);
   EXPECT_EQ(Occurrences(rig.console.Output(), "!"), 20u);
+}
+
+// The unit closes the file on the first request, but its reply is lost; the
+// request sent again finds the file closed ("not open", 1). The file then holds
+// what was written, so the close is done.
+TEST(UnitFile, CloseWhoseReplyWasLost) {
+  UnitRig rig(sim::DefaultProfile());
+  rig.ctx.settings.verifyOn = true;
+  rig.StartProgrammer();
+  // The first request of both closes, after writing and after verifying.
+  testing::LoseRepliesTo(rig.unit.Model(), "programmer: 1080", [](int n) { return n % 2 == 1; });
+  const Bytes data = Pattern(700, 6);
+  EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 700)) << rig.Out();
+  EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
+  EXPECT_EQ(Occurrences(rig.Out(), "CloseFile:50\nGetFileAttributes:50\nOK - GetFileAttributes\nOK - CloseFile\n"), 2u)
+      << rig.Out();
+  EXPECT_TRUE(rig.Shows("OK - file has been updated\n"));
+  EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
+  EXPECT_EQ(rig.unit.Model().Counters().commands.at(0x1080), 4u);
+}
+
+// Only "not open" after a lost reply, and only with the file as written, is a
+// close; every other status stays fatal with its message.
+TEST(UnitFile, CloseAnsweredNotOpenIsCheckedAgainstWhatWasWritten) {
+  const Bytes data = Pattern(300, 3);
+  const FileAttributes written = ComputeFileAttributes(data.data(), 300, 3);
+  FileAttributes other = written;
+  other.oddXor ^= 1;
+  struct Case {
+    const char* name;
+    bool firstLost;       // the first close goes unanswered
+    uint8_t status;       // the answer then
+    FileAttributes held;  // what the unit reports for the file
+    const char* fatal;    // nullptr: closed
+    size_t attributeRequests;
+  } cases[] = {
+      {"lost, then not open, file whole", true, 1, written, nullptr, 1},
+      {"lost, then not open, file differs", true, 1, other, "Error closing file:01", 1},
+      {"not open at once", false, 1, written, "Error closing file:01", 0},
+      {"lost, then another failure", true, 2, written, "Error closing file:02", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptRig rig(3);
+    int closes = 0;
+    size_t attributeRequests = 0;
+    rig.script.handler = [&](const Bytes& f, uint64_t) {
+      if (f[3] == 0x82) {
+        ++attributeRequests;
+        Bytes r = {1, 0x45, 0x10, 0x82, 0};
+        for (uint32_t w : {c.held.size, c.held.evenSum, c.held.oddSum, c.held.evenXor, c.held.oddXor}) Put32(r, w);
+        return std::vector<Bytes>{r};
+      }
+      if (++closes == 1 && c.firstLost) return std::vector<Bytes>{};
+      return std::vector<Bytes>{Bytes{1, 0x45, 0x10, 0x80, c.status}};
+    };
+    const int status = testing::StatusOf([&] { EXPECT_TRUE(CloseFile(*rig.link, 0x50, written)); }, -1);
+    EXPECT_EQ(attributeRequests, c.attributeRequests);
+    if (!c.fatal) {
+      EXPECT_EQ(status, -1);
+      EXPECT_TRUE(rig.Shows("OK - CloseFile\n"));
+    } else {
+      EXPECT_EQ(status, 1);
+      EXPECT_TRUE(rig.Shows(std::string("Fatal Error: ") + c.fatal + "\n")) << rig.console.Output();
+    }
+  }
+}
+
+// A reply that comes after the request was sent again answers the first
+// request; the reply to the second one follows it. Each block waits for its own
+// reply behind such a late one instead of sending again, so that a late reply
+// costs one time-out and one reply set aside; sending again put every later
+// block one more reply behind, until a block ran out of attempts.
+TEST(UnitFile, LateRepliesDoNotPutLaterBlocksBehind) {
+  struct Case {
+    const char* name;
+    const char* frame;
+  } cases[] = {{"writing", "programmer: 1071"}, {"reading back", "programmer: 1062"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UnitRig rig(sim::DefaultProfile());
+    rig.ctx.settings.verifyOn = true;
+    rig.StartProgrammer();
+    // 30 replies of the 200 blocks come 1.2 s late, past the 1 s time-out.
+    testing::DelayRepliesTo(rig.unit.Model(), c.frame, [](int n) { return n % 5 == 2 && n < 150; }, 1200000);
+    const Bytes data = Pattern(200 * 128, 7);
+    EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 200 * 128)) << c.name;
+    EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
+    EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
+    // One time-out, one request sent again and one reply set aside per late reply.
+    EXPECT_EQ(Occurrences(rig.Out(), "!"), 60u);
+    const uint16_t code = static_cast<uint16_t>(std::stoi(c.frame + 12, nullptr, 16));
+    EXPECT_EQ(rig.unit.Model().Counters().commands.at(code), 200u + 30u);
+  }
 }
 
 }  // namespace
