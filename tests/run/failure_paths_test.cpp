@@ -257,6 +257,10 @@ struct SessionRun : UpdateBench {
     }
   }
   void UpdateWith(int32_t newSerial) {
+    UpdateWith(newSerial, [](LinkSession&) {});
+  }
+  // `afterInstall` stands for what the secured boot loader leaves behind.
+  void UpdateWith(int32_t newSerial, const std::function<void(LinkSession&)>& afterInstall) {
     LinkSession session(ctx, driver);
     OpenUnitPort(session.TheLink());
     ASSERT_TRUE(ConnectUnit(session.TheLink()));
@@ -265,11 +269,47 @@ struct SessionRun : UpdateBench {
     UpdateTarget target{session.TheLink(), session.Info(), input.record, [&] {
                           ASSERT_TRUE(SecuredBootLoader(session.TheLink()));
                           InstallSecuredBootLoader(ctx, session, [](const char*) { return std::string(); });
+                          afterInstall(session);
                         }};
     RunUpdate(ctx, target, newSerial, false);
     session.ClosePortAndUnlock();
   }
+  // 0 when the update finished, else the status the run ended with.
+  int Status(int32_t newSerial, const std::function<void(LinkSession&)>& afterInstall) {
+    try {
+      UpdateWith(newSerial, afterInstall);
+    } catch (const RunExit& e) {
+      return e.status;
+    }
+    return 0;
+  }
 };
+
+// The checks the update makes after the secured boot loader is installed, for a
+// boot loader that comes back otherwise than the installer promises: not in its
+// own mode (noted, and the update goes on), or of a version that has no strings
+// programmer (the run ends).
+TEST(FailurePaths, SecuredBootLoaderThatComesBackOtherwise) {
+  SessionRun modeLost(Profile(Base::Display3, "bootFlags=0x82\nsecureBootRelease=8\n"));
+  EXPECT_EQ(modeLost.Status(12345, [](LinkSession& s) { s.TheLink().softwareMode = modeUnknown; }), 0)
+      << modeLost.Out();
+  EXPECT_TRUE(modeLost.Has("  Boot loader:  v3 r8\n"
+                           "  MCU Type:     3\n"
+                           "  Checksum:     1A2B3C4D\n"
+                           "-- Software mode of unit is not modeCorvantaBootLoader\n"
+                           "Updating boot loader because it is older than the current version\n"))
+      << modeLost.Out();
+  EXPECT_EQ(modeLost.Model().Version(), 510);
+
+  sim::UnitProfile transmitter = Profile(Base::Transmitter, "bootFlags=0x82\n");
+  SessionRun noStrings(transmitter);
+  EXPECT_EQ(noStrings.Status(12345, [](LinkSession& s) { s.Info().stringsProgrammer.reset(); }), 2);
+  EXPECT_TRUE(noStrings.Has("Fatal Error: Cannot update strings in this unit\n")) << noStrings.Out();
+  EXPECT_EQ(ReadIniString(noStrings.ctx, noStrings.ctx.settings.parameterFile, "Message"),
+            "Cannot update strings in this unit");
+  EXPECT_EQ(noStrings.Model().Counters().flashBlocks, 0u);
+  EXPECT_EQ(noStrings.Model().Version(), 490);
+}
 
 TEST(FailurePaths, SecuredBootLoaderWithAnOldReleaseHasItsBootLoaderRewritten) {
   SessionRun b(Profile(Base::Display3, "bootFlags=0x82\nsecureBootRelease=8"));
