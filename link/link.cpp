@@ -104,7 +104,7 @@ bool Link::LockAndOpenPort(int16_t timeout) {
     if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
     std::string error;
-    const int fd = CreateFile(path, &error);
+    const int fd = CreateOutputFile(path, &error);
     if (fd < 0) {
       ctx.Detail() << "Cannot create lock file " << path << "\r\n" << error << "\r\n";
       // Nothing of ours is there to remove later.
@@ -154,7 +154,7 @@ void Link::DropLockAfterFailedOpen() {
     return;
   }
   std::string error;
-  if (!DeleteFile(lockPath, &error)) {
+  if (!RemoveFile(lockPath, &error)) {
     ctx.Notice() << "Cannot delete lock file " << lockPath << "\r\n" << error << "\r\n";
   }
   SetLockPath({});
@@ -167,7 +167,7 @@ void Link::ClosePortAndUnlock() {
   const std::string path = lockPath;
   SetLockPath({});
   std::string error;
-  if (!DeleteFile(path, &error)) {
+  if (!RemoveFile(path, &error)) {
     ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
   }
 }
