@@ -55,7 +55,7 @@ bool OpenFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kOpenFile, file, "OpenFile:", "OK - OpenFile", "Error opening file:");
 }
 
-bool CreateFile(Link& link, uint8_t file) {
+bool CreateUnitFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kCreateFile, file, "CreateFile:", "OK - Createfile", "Error creating file:");
 }
 
@@ -63,7 +63,7 @@ bool CloseFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:");
 }
 
-bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
+bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
   Context& ctx = link.ctx;
   ctx.Detail() << "GetFileAttributes:" << Hex{file, 2} << "\r\n";
   Packet& p = link.packet;

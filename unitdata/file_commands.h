@@ -14,12 +14,12 @@ namespace corv {
 // "OpenFile:XX", "OK - OpenFile"; fatal "Error opening file:XX".
 bool OpenFile(Link& link, uint8_t file);
 // "CreateFile:XX", "OK - Createfile"; fatal "Error creating file:XX".
-bool CreateFile(Link& link, uint8_t file);
+bool CreateUnitFile(Link& link, uint8_t file);
 // "CloseFile:XX", "OK - CloseFile"; fatal "Error closing file:XX".
 bool CloseFile(Link& link, uint8_t file);
 // "GetFileAttributes:XX", "OK - GetFileAttributes". True only for a valid
 // reply with status 0 (a file the unit does not have answers otherwise).
-bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
+bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
 
 // 0x1071 with its reply: it must echo file, offset and length. "!" after each
 // failed attempt; fatal "Error writing to file:XX" on a status other than 0.

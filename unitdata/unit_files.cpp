@@ -57,13 +57,13 @@ bool UpdateUnitFile(Link& link, const UnitInfo& info, uint8_t file, const uint8_
   RequireFlashProgrammer(link);
 
   FileAttributes present;
-  if (GetFileAttributes(link, file, present) && present == ComputeFileAttributes(data, length, info.mcuType)) {
+  if (GetUnitFileAttributes(link, file, present) && present == ComputeFileAttributes(data, length, info.mcuType)) {
     ctx.Notice() << "-- Corvanta file is up to date\r\n";
     return true;
   }
 
   ctx.Notice() << "Updating Corvanta file...\r\n";
-  if (!CreateFile(link, file)) return false;
+  if (!CreateUnitFile(link, file)) return false;
   if (!WriteBlocks(link, info, file, data, length)) return false;
   if (!CloseFile(link, file)) return false;
   ctx.Detail() << "OK - file has been updated\r\n";
