@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "payloads/catalogue.h"
 #include "run/program.h"
 #include "sim/virtual_unit.h"

@@ -23,7 +23,7 @@
 #include "flash/programmer_download.h"
 #include "flash/reboot.h"
 #include "link/link.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "payloads/catalogue.h"
 #include "sim/virtual_unit.h"
 #include "support/console.h"

@@ -12,7 +12,7 @@
 #include "flash/transfer_ring.h"
 #include "flash/unit_tables.h"
 #include "link/commands.h"
-#include "support/registry.h"
+#include "platform/registry_store.h"
 
 namespace corv {
 

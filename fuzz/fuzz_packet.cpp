@@ -11,7 +11,7 @@
 #include "link/commands.h"
 #include "link/crc16.h"
 #include "link/packet.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "support/console.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "link/commands.h"
-#include "support/registry.h"
+#include "platform/registry_store.h"
 
 namespace corv {
 

@@ -4,10 +4,6 @@
 // run goes through ClosePortAndUnlock (installed as the context's release).
 #include "link/link.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -34,12 +30,13 @@ void MirrorLock(const std::string& path) {
 // Makes the lock file unless a file of that name is there already (another
 // run's, or one left by a run that had no way out): true when this call made it.
 bool CreateLockFile(const std::string& path, std::string& error) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  int errorNumber = 0;
+  const int fd = CreateNewFile(path, errorNumber);
   if (fd < 0) {
-    error = SystemErrorText(errno);
+    error = SystemErrorText(errorNumber);
     return false;
   }
-  close(fd);
+  CloseFile(fd);
   return true;
 }
 
@@ -176,7 +173,7 @@ void Link::ClosePortAndUnlock() {
     const std::string path = lockPath;
     SetLockPath({});
     std::string error;
-    if (!DeleteFile(path, &error)) {
+    if (!RemoveFile(path, &error)) {
       ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
     }
   }

@@ -6,18 +6,17 @@
 
 namespace corv {
 
-std::string HomeFolder(Context& ctx, const EnvLookup& env) {
-  std::string home = env("CORVUPDATER");
-  if (!home.empty()) return home;
-  home = ReadIniString(ctx, ctx.settings.parameterFile, "CorvantaHomeDir");
+std::string HomeFolder(Context& ctx) {
+  if (!ctx.settings.homeFolder.empty()) return ctx.settings.homeFolder;
+  std::string home = ReadIniString(ctx, ctx.settings.parameterFile, "CorvantaHomeDir");
   if (!home.empty()) return home;
   return "/opt/corvanta/current";
 }
 
-std::string BootProgramPath(Context& ctx, const EnvLookup& env) {
+std::string BootProgramPath(Context& ctx) {
   std::string exe = ReadIniString(ctx, ctx.settings.parameterFile, "CorvBootEXE");
   if (!exe.empty()) return exe;
-  std::string bin = WithTrailingSeparator(HomeFolder(ctx, env)) + "bin";
+  std::string bin = WithTrailingSeparator(HomeFolder(ctx)) + "bin";
   std::string path = bin + "/CorvBoot";
   if (!FileExists(path)) Fatal(ctx, "Cannot find CorvBoot in " + bin);
   return path;
@@ -56,9 +55,9 @@ void RunBootProgram(Context& ctx, const std::string& path, uint8_t unitId, bool 
   }
 }
 
-void InstallSecuredBootLoader(Context& ctx, UnitSession& unit, const EnvLookup& env) {
+void InstallSecuredBootLoader(Context& ctx, UnitSession& unit) {
   unit.ClosePortAndUnlock();  // the child needs the port
-  std::string path = BootProgramPath(ctx, env);
+  std::string path = BootProgramPath(ctx);
   RunBootProgram(ctx, path, unit.UnitId(), unit.OverlappedInUse());
   unit.ForgetSoftwareMode();
   if (unit.RebootAndInterrogate(true)) return;

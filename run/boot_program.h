@@ -1,7 +1,6 @@
 // The sibling boot program CorvBoot: where it is, running it with the current
 // link settings, and the installation of the secured boot loader through it.
 #pragma once
-#include <functional>
 #include <string>
 
 #include "run/unit_session.h"
@@ -9,16 +8,13 @@
 
 namespace corv {
 
-// Reads an environment variable ("" when unset).
-using EnvLookup = std::function<std::string(const char*)>;
-
-// CORVUPDATER, else the parameter-file key CorvantaHomeDir, else
-// /opt/corvanta/current.
-std::string HomeFolder(Context& ctx, const EnvLookup& env);
+// CORVUPDATER (settings.homeFolder), else the parameter-file key
+// CorvantaHomeDir, else /opt/corvanta/current.
+std::string HomeFolder(Context& ctx);
 
 // The parameter-file key CorvBootEXE as it stands, else <home>/bin/CorvBoot,
 // which must exist (fatal "Cannot find CorvBoot in <home>/bin").
-std::string BootProgramPath(Context& ctx, const EnvLookup& env);
+std::string BootProgramPath(Context& ctx);
 
 // "<path>" COM<port> -x -b<baud> -u<XX> [-dd|-d] -y [-s] [-o]
 std::string BootCommandLine(const RunSettings& s, const std::string& path, uint8_t unitId, bool overlappedInUse);
@@ -29,6 +25,6 @@ void RunBootProgram(Context& ctx, const std::string& path, uint8_t unitId, bool 
 
 // Hands the port to CorvBoot, runs it, and catches the unit in its boot loader
 // again (fatal "Unable to initialise Corvanta unit" when it cannot).
-void InstallSecuredBootLoader(Context& ctx, UnitSession& unit, const EnvLookup& env);
+void InstallSecuredBootLoader(Context& ctx, UnitSession& unit);
 
 }  // namespace corv

@@ -26,7 +26,7 @@ void LinkSession::ReclaimPort() {
 }
 
 bool LinkSession::RunUpdateProcedure(int32_t newSerialNumber, bool confirm) {
-  UpdateTarget target{link_, info_, manufacturing_.record, [this] { InstallSecuredBootLoader(ctx_, *this, env); }};
+  UpdateTarget target{link_, info_, manufacturing_.record, [this] { InstallSecuredBootLoader(ctx_, *this); }};
   return RunUpdate(ctx_, target, newSerialNumber, confirm);
 }
 

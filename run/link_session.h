@@ -9,7 +9,6 @@
 #include "link/link.h"
 #include "run/boot_program.h"
 #include "run/unit_session.h"
-#include "support/files.h"
 #include "unitdata/manufacturing_fields.h"
 
 namespace corv {
@@ -19,9 +18,6 @@ class LinkSession : public UnitSession {
   // The link installs its release as the run's way-out hook.
   // The versions read at connection are printed and the card number checked.
   LinkSession(Context& ctx, PortDriver& driver);
-
-  // Where CorvBoot is looked for (CORVUPDATER); the process environment unless set.
-  EnvLookup env = [](const char* name) { return EnvironmentValue(name); };
 
   Link& TheLink() { return link_; }
   UnitInfo& Info() { return info_; }

@@ -5,6 +5,7 @@
 #include "run/command_line.h"
 #include "run/connection.h"
 #include "run/run_modes.h"
+#include "run/start_environment.h"
 #include "support/ini.h"
 
 namespace corv {
@@ -26,7 +27,9 @@ void OpenRunLog(Context& ctx) {
 
 int RunCorvUpdater(Context& ctx, const std::vector<std::string>& args, const StartOptions& options) {
   PrintBanner(ctx.Plain());
-  ReadCommandLine(ctx, args, options.env("CORVANTAPORT"));
+  const StartEnvironment environment = ReadStartEnvironment(options.env);
+  ApplyStartEnvironment(environment, ctx.settings);
+  ReadCommandLine(ctx, args, environment.port);
   if (!ctx.settings.parameterFile.empty())
     ctx.settings.manufacturingMode = ReadIniBool(ctx, ctx.settings.parameterFile, "CorvManufacture");
   ctx.settings.traceEnabled = true;

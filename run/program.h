@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "link/port.h"
-#include "run/boot_program.h"
+#include "platform/environment.h"
 #include "support/context.h"
-#include "support/files.h"
 
 namespace corv {
 
 struct StartOptions {
+  // Where the environment is read from at start-up.
   EnvLookup env = [](const char* name) { return EnvironmentValue(name); };
   bool installAbortHandler = true;
   // The serial ports; none means no port can be opened and no unit found.

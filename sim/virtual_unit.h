@@ -9,7 +9,7 @@
 //   unit.PowerCycle();            // the user switches the unit off and on
 //   unit.Model().Checksum();      // what the unit now holds
 #pragma once
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "sim/unit_model.h"
 
 namespace corv::sim {

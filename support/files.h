@@ -1,13 +1,18 @@
-// The file layer: path-text helpers, file operations that answer success or
-// failure with the system's reason as text, environment values, whole-file reads
-// and the line rule of text files, the local date-time record, and running a
-// child program from a command line.
+// The file layer: path-text helpers, the line rule of text files, small text
+// helpers, and running a child program from a command line. The system's side
+// (files and folders, error texts, environment, local time, processes) comes
+// with it from the platform headers.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/environment.h"
+#include "platform/file_system.h"
+#include "platform/local_time.h"
+#include "platform/process.h"
+#include "platform/system_error.h"
 #include "support/stream.h"
 
 namespace corv {
@@ -19,32 +24,6 @@ std::string DirectoryPart(std::string_view path);
 // The path followed by "/" unless it already ends in a separator; "" gives "/".
 std::string WithTrailingSeparator(std::string_view path);
 
-// The system's text for an errno value (at most 255 characters).
-std::string SystemReason(int errorNumber);
-// "Error: " and SystemReason.
-std::string SystemErrorText(int errorNumber);
-
-// Each of these answers false on failure and then, when `error` is given,
-// stores the reason there ("Invalid Filename", or SystemErrorText of errno).
-bool FileExists(const std::string& name, std::string* error = nullptr);
-// Deletes; when that fails, makes the file owner-writable and tries once more.
-bool DeleteFile(const std::string& name, std::string* error = nullptr);
-bool RenameFile(const std::string& from, const std::string& to, std::string* error = nullptr);
-// One directory level.
-bool MakeDirectory(const std::string& name, std::string* error = nullptr);
-// Opens for writing (created or truncated, owner read-write): a descriptor or -1.
-int CreateFile(const std::string& name, std::string* error = nullptr);
-void CloseFile(int fd);
-// Writes all of `data`, resuming after interrupted and short writes.
-bool WriteAll(int fd, std::string_view data);
-
-// The variable's value, or "" when it is not set.
-std::string EnvironmentValue(const char* name);
-
-// Reads the whole file into `bytes`; on failure the errno of the call that
-// failed is in `errorNumber` (a folder fails too).
-bool ReadWholeFile(const std::string& name, std::string& bytes, int& errorNumber);
-
 // Longest line the reader gives whole; the rest of a longer line comes next.
 inline constexpr size_t kMaxLineLength = 32001;
 
@@ -53,12 +32,6 @@ inline constexpr size_t kMaxLineLength = 32001;
 // kMaxLineLength characters and its rest is the next line. `pos` moves past the
 // line and its end; false once `pos` is at the end of the bytes.
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line);
-
-// Local time now: year - 2000, month 1..12, day, hour, minute, second.
-struct DateTime {
-  uint8_t year = 0, month = 1, day = 1, hour = 0, minute = 0, second = 0;
-};
-DateTime CurrentDateTime();
 
 // True when every character is 0..9 (an empty text is true).
 bool AllDigits(std::string_view text);
@@ -78,8 +51,8 @@ inline constexpr size_t kMaxArguments = 19;
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Splits the command line, starts its first argument (without its quotes) as a
-// child process with the list as its arguments, never through a shell, and waits
-// for it: the child's exit status, 128 + S when signal S ended it, or a negative
+// child process with the list as its arguments (each without its quotes), never
+// through a shell, and waits for it: the child's exit status, 128 + S when signal S ended it, or a negative
 // number when it could not be started.
 int RunProgram(std::string_view commandLine);
 

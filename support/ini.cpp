@@ -1,12 +1,6 @@
 // Reading and rewriting the parameter file.
 #include "support/ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "support/files.h"
 
 namespace corv {
@@ -35,10 +29,10 @@ std::string Contents(Context& ctx, const std::string& file, bool& exists) {
     exists = false;
     return bytes;
   }
-  struct stat st;
-  exists = stat(file.c_str(), &st) == 0;
-  if (!exists && errno != ENOENT && errno != ENOTDIR) IniFatal(ctx, file, errno);
   int error = 0;
+  const FileLookup found = LookUpFile(file, error);
+  if (found == FileLookup::Unknown) IniFatal(ctx, file, error);
+  exists = found == FileLookup::Present;
   if (exists && !ReadWholeFile(file, bytes, error)) IniFatal(ctx, file, error);
   return bytes;
 }
@@ -92,39 +86,13 @@ void WriteIniString(Context& ctx, const std::string& file, std::string_view key,
     out += replacement;
   }
 
-  // The new file takes the old one's access bits, writable for its owner.
-  mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
-  struct stat st;
-  if (exists && stat(file.c_str(), &st) == 0) mode = (st.st_mode & 07777) | S_IWUSR;
-
-  std::string temp = file + ".000";
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) IniFatal(ctx, file, errno);
-  fchmod(fd, mode);
-  bool written = WriteAll(fd, out) && fsync(fd) == 0;
-  int error = errno;
-  if (close(fd) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (!written) {
-    unlink(temp.c_str());
-    IniFatal(ctx, file, error);
-  }
-  // The rename replaces the old file in one step (a read-only one too): there is
-  // never a moment without a whole parameter file.
-  if (!RenameFile(temp, file)) {
-    unlink(temp.c_str());
+  // The new file takes the old one's place in one step: there is never a moment
+  // without a whole parameter file.
+  const ReplaceResult r = ReplaceWholeFile(file, file + ".000", out);
+  if (r.step == ReplaceStep::TempFile) IniFatal(ctx, file, r.errorNumber);
+  if (r.step == ReplaceStep::Rename) {
     ctx.Plain() << "INI File is locked: " << file << "\r\n";
     ExitRun(ctx, 1);
-  }
-  // The rename itself lasts once the folder is on disk.
-  size_t slash = file.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
   }
 }
 

@@ -4,15 +4,10 @@
 // is always the old one or the new one, never torn.
 #include "support/registry.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 #include <vector>
 
 #include "support/files.h"
-#include "support/machine.h"
 
 namespace corv {
 
@@ -133,9 +128,9 @@ void Parse(Hive& h, const std::string& bytes) {
   }
 }
 
-bool Load(const std::string& file, Hive& h) {
+// False with the system's error number when the file cannot be read.
+bool Load(const std::string& file, Hive& h, int& error) {
   std::string bytes;
-  int error = 0;
   if (!ReadWholeFile(file, bytes, error)) return false;
   Parse(h, bytes);
   return true;
@@ -170,19 +165,16 @@ std::string ValueLine(const RegPath& p, std::string_view text) {
 void Store(const std::string& file, const Hive& h, const std::vector<std::string>& lines) {
   std::string bytes;
   for (const auto& l : lines) bytes += l + h.eol;
-  std::string temp = file + "." + std::to_string(getpid()) + ".tmp";
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return;
-  bool ok = WriteAll(fd, bytes) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temp.c_str(), file.c_str()) != 0) unlink(temp.c_str());
+  // A temporary name of this process's own: two runs never write one file.
+  ReplaceWholeFile(file, file + "." + std::to_string(ProcessNumber()) + ".tmp", bytes);
 }
 
 }  // namespace
 
 std::string RegGetString(const std::string& hiveFile, std::string_view path) {
   Hive h;
-  if (!Load(hiveFile, h)) return {};
+  int error = 0;
+  if (!Load(hiveFile, h, error)) return {};
   RegPath p = Split(path);
   Where w = Locate(h, p);
   if (w.value == std::string::npos) return {};
@@ -199,8 +191,9 @@ std::string RegGetString(const std::string& hiveFile, std::string_view path) {
 
 void RegSetString(const std::string& hiveFile, std::string_view path, std::string_view text) {
   Hive h;
-  if (!Load(hiveFile, h)) {
-    if (errno != ENOENT) return;  // there, but not ours to read: leave it alone
+  int error = 0;
+  if (!Load(hiveFile, h, error)) {
+    if (!FileNotFound(error)) return;  // there, but not ours to read: leave it alone
     Parse(h, "REGEDIT4\r\n\r\n");
   }
   RegPath p = Split(path);
@@ -243,12 +236,6 @@ void RegSetString(const std::string& hiveFile, std::string_view path, std::strin
     out.push_back(ValueLine(p, text));
   }
   Store(hiveFile, h, out);
-}
-
-std::string RegGetMachineString(std::string_view path) { return RegGetString(MachineHivePath(), path); }
-
-void RegSetMachineString(std::string_view path, std::string_view text) {
-  RegSetString(MachineHivePath(), path, text);
 }
 
 }  // namespace corv

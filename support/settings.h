@@ -1,5 +1,5 @@
-// Run settings: the one record filled at start-up from the command line,
-// CORVANTAPORT and the parameter file, and read by every subsystem.
+// Run settings: the one record filled at start-up from the command line, the
+// environment and the parameter file, and read by every subsystem.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -25,6 +25,8 @@ struct RunSettings {
   std::string parameterFile;     // positional argument
   bool manufacturingMode = false;    // parameter-file key CorvManufacture
   bool traceEnabled = false;     // per-packet trace allowed
+  std::string homeFolder;        // CORVUPDATER; "" when unset
+  std::string lockFolder;        // CORVANTALOCKDIR; "" when unset: no lock files
 };
 
 }  // namespace corv

@@ -52,7 +52,7 @@ bool FileStep(Link& link, const cmd::Command& command, uint8_t file, std::string
   // A close whose reply was lost closed the file, and its resent request finds
   // it closed; the file's attributes then say whether it holds what was sent.
   FileAttributes present;
-  if (status == kNotOpen && lost && written && GetFileAttributes(link, file, present) && present == *written) {
+  if (status == kNotOpen && lost && written && GetUnitFileAttributes(link, file, present) && present == *written) {
     status = 0;
   }
   if (status != 0) FatalStatus(ctx, failure, status);
@@ -66,7 +66,7 @@ bool OpenFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kOpenFile, file, "OpenFile:", "OK - OpenFile", "Error opening file:");
 }
 
-bool CreateFile(Link& link, uint8_t file) {
+bool CreateUnitFile(Link& link, uint8_t file) {
   return FileStep(link, cmd::kCreateFile, file, "CreateFile:", "OK - Createfile", "Error creating file:");
 }
 
@@ -74,7 +74,7 @@ bool CloseFile(Link& link, uint8_t file, const FileAttributes& written) {
   return FileStep(link, cmd::kCloseFile, file, "CloseFile:", "OK - CloseFile", "Error closing file:", &written);
 }
 
-bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
+bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
   Context& ctx = link.ctx;
   ctx.Detail() << "GetFileAttributes:" << Hex{file, 2} << "\r\n";
   Packet& p = link.packet;

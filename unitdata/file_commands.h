@@ -14,7 +14,7 @@ namespace corv {
 // "OpenFile:XX", "OK - OpenFile"; fatal "Error opening file:XX".
 bool OpenFile(Link& link, uint8_t file);
 // "CreateFile:XX", "OK - Createfile"; fatal "Error creating file:XX".
-bool CreateFile(Link& link, uint8_t file);
+bool CreateUnitFile(Link& link, uint8_t file);
 // "CloseFile:XX", "OK - CloseFile"; fatal "Error closing file:XX". A close
 // answered "not open" after an attempt that went unanswered was carried out by
 // that attempt when the file's attributes equal `written` (what the file holds
@@ -22,7 +22,7 @@ bool CreateFile(Link& link, uint8_t file);
 bool CloseFile(Link& link, uint8_t file, const FileAttributes& written);
 // "GetFileAttributes:XX", "OK - GetFileAttributes". True only for a valid
 // reply with status 0 (a file the unit does not have answers otherwise).
-bool GetFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
+bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes);
 
 // 0x1071 with its reply: it must echo file, offset and length. "!" after each
 // failed attempt; fatal "Error writing to file:XX" on a status other than 0.

@@ -58,13 +58,13 @@ bool UpdateUnitFile(Link& link, const UnitInfo& info, uint8_t file, const uint8_
 
   const FileAttributes wanted = ComputeFileAttributes(data, length, info.mcuType);
   FileAttributes present;
-  if (GetFileAttributes(link, file, present) && present == wanted) {
+  if (GetUnitFileAttributes(link, file, present) && present == wanted) {
     ctx.Notice() << "-- Corvanta file is up to date\r\n";
     return true;
   }
 
   ctx.Notice() << "Updating Corvanta file...\r\n";
-  if (!CreateFile(link, file)) return false;
+  if (!CreateUnitFile(link, file)) return false;
   if (!WriteBlocks(link, info, file, data, length)) return false;
   if (!CloseFile(link, file, wanted)) return false;
   ctx.Detail() << "OK - file has been updated\r\n";

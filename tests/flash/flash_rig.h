@@ -18,7 +18,7 @@
 #include "flash/unit_info.h"
 #include "link/crc16.h"
 #include "link/link.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "payloads/image_stream.h"
 #include "support/console.h"
 #include "tests/common/scratch.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 
 namespace corv::test {
 

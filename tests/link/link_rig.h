@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "link/link.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "support/console.h"
 #include "support/registry.h"
 

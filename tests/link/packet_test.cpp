@@ -8,7 +8,7 @@
 
 #include "link/commands.h"
 #include "link/crc16.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "support/console.h"
 #include "tests/link/far_end.h"
 

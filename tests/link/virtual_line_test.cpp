@@ -1,6 +1,6 @@
 // The virtual line: wire time, buffers and time-outs, mismatched lines, faults,
 // CTS flow and the driver's open outcomes.
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "fake_unit.h"
 #include "run/boot_program.h"
@@ -31,36 +30,32 @@ struct Sandbox : testing::TempDir {
   }
 };
 
-EnvLookup Env(std::map<std::string, std::string> vars) {
-  return [vars](const char* name) {
-    auto it = vars.find(name);
-    return it == vars.end() ? std::string() : it->second;
-  };
-}
-
 TEST(BootProgram, HomeFolderAndPath) {
   Sandbox box;
   FakeRun r;
   r.ctx.settings.yesToPrompts = true;
-  EXPECT_EQ(HomeFolder(r.ctx, Env({})), "/opt/corvanta/current");
+  EXPECT_EQ(HomeFolder(r.ctx), "/opt/corvanta/current");
   std::string ini = box.path + "/job.ini";
   std::ofstream(ini, std::ios::binary) << "CorvantaHomeDir=" << box.path << "/home\r\n";
   r.ctx.settings.parameterFile = ini;
-  EXPECT_EQ(HomeFolder(r.ctx, Env({})), box.path + "/home");
-  EXPECT_EQ(HomeFolder(r.ctx, Env({{"CORVUPDATER", "/env/home"}})), "/env/home");
+  EXPECT_EQ(HomeFolder(r.ctx), box.path + "/home");
+  r.ctx.settings.homeFolder = "/env/home";
+  EXPECT_EQ(HomeFolder(r.ctx), "/env/home");
 
   // <home>/bin/CorvBoot must be there.
   r.ctx.settings.parameterFile.clear();
-  EXPECT_EQ(StatusOf([&] { BootProgramPath(r.ctx, Env({{"CORVUPDATER", box.path}})); }), 1);
+  r.ctx.settings.homeFolder = box.path;
+  EXPECT_EQ(StatusOf([&] { BootProgramPath(r.ctx); }), 1);
   EXPECT_EQ(r.console.Output(), "Fatal Error: Cannot find CorvBoot in " + box.path + "/bin\n");
   fs::create_directory(box.path + "/bin");
   box.Program("bin/CorvBoot", 0);
-  EXPECT_EQ(BootProgramPath(r.ctx, Env({{"CORVUPDATER", box.path + "/"}})), box.path + "/bin/CorvBoot");
+  r.ctx.settings.homeFolder = box.path + "/";
+  EXPECT_EQ(BootProgramPath(r.ctx), box.path + "/bin/CorvBoot");
 
   // CorvBootEXE is taken as it stands, without looking for the file.
   std::ofstream(ini, std::ios::binary) << "CorvBootEXE=/no/such/CorvBoot\r\n";
   r.ctx.settings.parameterFile = ini;
-  EXPECT_EQ(BootProgramPath(r.ctx, Env({})), "/no/such/CorvBoot");
+  EXPECT_EQ(BootProgramPath(r.ctx), "/no/such/CorvBoot");
 }
 
 TEST(BootProgram, CommandLine) {
@@ -118,28 +113,30 @@ TEST(BootProgram, SecuredBootLoaderInstallation) {
   Sandbox box;
   fs::create_directory(box.path + "/bin");
   box.Program("bin/CorvBoot", 0);
-  auto env = Env({{"CORVUPDATER", box.path}});
   using V = std::vector<std::string>;
   {
     FakeRun r;
+    r.ctx.settings.homeFolder = box.path;
     FakeUnit unit(r.ctx);
-    InstallSecuredBootLoader(r.ctx, unit, env);
+    InstallSecuredBootLoader(r.ctx, unit);
     EXPECT_EQ(unit.calls, (V{"close", "forget", "reboot prefer-rate"}));
     EXPECT_EQ(unit.mode, 0);
   }
   {
     FakeRun r;
+    r.ctx.settings.homeFolder = box.path;
     FakeUnit unit(r.ctx);
     unit.reboots = {false, true};
-    InstallSecuredBootLoader(r.ctx, unit, env);
+    InstallSecuredBootLoader(r.ctx, unit);
     EXPECT_EQ(unit.calls, (V{"close", "forget", "reboot prefer-rate", "reconnect @0", "reboot"}));
   }
   {
     FakeRun r;
     r.ctx.settings.yesToPrompts = true;
+    r.ctx.settings.homeFolder = box.path;
     FakeUnit unit(r.ctx);
     unit.reboots = {false, false};
-    EXPECT_EQ(StatusOf([&] { InstallSecuredBootLoader(r.ctx, unit, env); }), 1);
+    EXPECT_EQ(StatusOf([&] { InstallSecuredBootLoader(r.ctx, unit); }), 1);
     EXPECT_NE(r.console.Output().find("Fatal Error: Unable to initialise Corvanta unit\n"), std::string::npos);
   }
 }

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "run/program.h"
 #include "sim/virtual_unit.h"
 #include "tests/run/update_rig.h"

@@ -268,7 +268,7 @@ struct SessionRun : UpdateBench {
     const ManufacturingInput input = ReadManufacturingInput(ctx);
     UpdateTarget target{session.TheLink(), session.Info(), input.record, [&] {
                           ASSERT_TRUE(SecuredBootLoader(session.TheLink()));
-                          InstallSecuredBootLoader(ctx, session, [](const char*) { return std::string(); });
+                          InstallSecuredBootLoader(ctx, session);
                           afterInstall(session);
                         }};
     RunUpdate(ctx, target, newSerial, false);

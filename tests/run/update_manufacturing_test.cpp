@@ -207,7 +207,7 @@ TEST(UpdateManufacturing, SecuredBootLoaderThroughTheSession) {
   // CorvBoot's work done on the line the session holds, then the real hand-over.
   UpdateTarget target{session.TheLink(), session.Info(), input.record, [&] {
                         ASSERT_TRUE(SendSecuredBootLoader(session.TheLink()));
-                        InstallSecuredBootLoader(b.ctx, session, [](const char*) { return std::string(); });
+                        InstallSecuredBootLoader(b.ctx, session);
                       }};
   RunUpdate(b.ctx, target, input.serialNumber, false);
   EXPECT_TRUE(b.Has("Updating with secured corvanta boot loader\n-- execute")) << b.Out();

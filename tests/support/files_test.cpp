@@ -50,22 +50,22 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   std::string f = dir / "ro.txt";
   WriteFile(f, "x");
   chmod(f.c_str(), S_IRUSR);
-  EXPECT_TRUE(DeleteFile(f, &err));
+  EXPECT_TRUE(RemoveFile(f, &err));
   EXPECT_FALSE(FileExists(f));
-  EXPECT_FALSE(DeleteFile(f, &err));
+  EXPECT_FALSE(RemoveFile(f, &err));
 
   // The retry makes the name owner-writable and keeps its other access bits:
   // a folder that cannot be deleted stays as open to the others as it was.
   std::string folder = dir / "keep";
   ASSERT_TRUE(MakeDirectory(folder));
   chmod(folder.c_str(), 02755);
-  EXPECT_FALSE(DeleteFile(folder, &err));
+  EXPECT_FALSE(RemoveFile(folder, &err));
   EXPECT_EQ(err, SystemErrorText(EISDIR));
   struct stat st;
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 02755u);
   chmod(folder.c_str(), 0555);
-  EXPECT_FALSE(DeleteFile(folder, &err));
+  EXPECT_FALSE(RemoveFile(folder, &err));
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
 
@@ -73,13 +73,13 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
   EXPECT_FALSE(MakeDirectory(dir / "a/b"));
 
-  int fd = CreateFile(dir / "sub/new");
+  int fd = CreateOutputFile(dir / "sub/new");
   ASSERT_GE(fd, 0);
   EXPECT_TRUE(WriteAll(fd, "data"));
   CloseFile(fd);
   EXPECT_TRUE(RenameFile(dir / "sub/new", dir / "moved"));
   EXPECT_EQ(testing::ReadFile(dir / "moved"), "data");
-  EXPECT_EQ(CreateFile(dir / "no/such"), -1);
+  EXPECT_EQ(CreateOutputFile(dir / "no/such"), -1);
 }
 
 std::vector<std::string> Lines(const std::string& bytes) {

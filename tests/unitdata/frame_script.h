@@ -10,7 +10,7 @@
 #include "flash/unit_info.h"
 #include "link/crc16.h"
 #include "link/link.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "support/console.h"
 #include "support/context.h"
 

@@ -16,7 +16,7 @@
 #include "flash/reboot.h"
 #include "flash/unit_info.h"
 #include "link/link.h"
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 #include "sim/unit_profile.h"
 #include "sim/virtual_unit.h"
 #include "support/console.h"

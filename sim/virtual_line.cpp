@@ -6,7 +6,7 @@
 // microseconds add up without drift. Each byte towards the program carries the
 // time its stop bit ends and the time the adapter lets the program have it;
 // both only grow along the queue, so reads stay a look at its front.
-#include "link/virtual_line.h"
+#include "sim/virtual_line.h"
 
 #include <algorithm>
 #include <cerrno>

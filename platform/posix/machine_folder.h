@@ -1,5 +1,5 @@
-// The machine folder: the one folder that stands for "this PC" (its COM ports
-// and its machine-wide registry hive). Read, never created.
+// The machine folder: the one folder that stands for "this PC" on POSIX (its
+// COM port entries and its machine-wide registry hive). Read, never created.
 #pragma once
 #include <string>
 

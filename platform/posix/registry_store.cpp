@@ -1,0 +1,15 @@
+// The machine-wide registry as the REGEDIT4 hive file in the machine folder.
+#include "platform/registry_store.h"
+
+#include "platform/posix/machine_folder.h"
+#include "support/registry.h"
+
+namespace corv {
+
+std::string RegGetMachineString(std::string_view path) { return RegGetString(MachineHivePath(), path); }
+
+void RegSetMachineString(std::string_view path, std::string_view text) {
+  RegSetString(MachineHivePath(), path, text);
+}
+
+}  // namespace corv
