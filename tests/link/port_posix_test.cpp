@@ -401,6 +401,33 @@ TEST_F(PosixPortTest, AdapterFlagsKeptWhileHeldAcrossLineChanges) {
   EXPECT_EQ(ExclusiveFlag(), 0);
 }
 
+// A way out gives the port back from the held record while the port object
+// still stands (the run ends after it): the object must not give it back again,
+// or it would purge and close whatever the descriptor number means by then.
+TEST_F(PosixPortTest, GivenBackByAWayOutOnlyOnce) {
+  FakeSerialFlags adapter;
+  adapter.flags = 0x40;
+  driver.SetSerialFlagsSource([&](int) { return std::make_unique<ForwardedFlags>(adapter); });
+  auto port = Open(100);
+  ASSERT_TRUE(port);
+  const int fd = HeldPortFd();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(adapter.flags, 0x40 | posix_tty::kLowLatencyFlag);
+  held::ReleaseAll();
+  EXPECT_EQ(HeldPortFd(), -1);
+  EXPECT_EQ(ExclusiveFlag(), 0);
+  EXPECT_TRUE(Open(100));  // the device is free again
+
+  // The number comes back with the next open; the port object leaves it be.
+  const int other = open("/dev/null", O_RDONLY);
+  ASSERT_EQ(other, fd);
+  const size_t sets = adapter.sets.size();
+  port.reset();
+  EXPECT_NE(fcntl(other, F_GETFD), -1);
+  EXPECT_EQ(adapter.sets.size(), sets);
+  close(other);
+}
+
 TEST(PosixTtyTest, RateReadBackMustMatch) {
   EXPECT_EQ(posix_tty::CheckRateReadBack(921600, 921600, 921600), 0);
   EXPECT_EQ(posix_tty::CheckRateReadBack(128000, 128000, 0), 0);  // input rate as output
