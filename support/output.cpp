@@ -1,7 +1,6 @@
 // Message levels, the console sink and the time-stamped log.
 #include "support/output.h"
 
-
 namespace corv {
 
 Output::Output(Console& console, Clock& clock, const RunSettings& settings)
