@@ -1,44 +1,18 @@
 // The link record's operations: the lock file and the opening of the port with
 // its wait for a busy port, closing and unlocking, reopening at other line
 // settings with its messages and retries, and the rate list. Every way out of a
-// run goes through ClosePortAndUnlock (installed as the context's release).
+// run but a signal goes through ClosePortAndUnlock (the link's registration in
+// the held record); a signal gives back the lock file and the port from the
+// record alone.
 #include "link/link.h"
 
-#include <atomic>
 #include <cerrno>
-#include <cstring>
 
-#include "support/abort_record.h"
 #include "support/files.h"
 
 namespace corv {
 
 namespace {
-
-// The signal handler may read the record at any moment: the path is complete
-// before the flag says so, and the flag is down before the path changes.
-void MirrorLock(const std::string& path) {
-  AbortRecord& r = TheAbortRecord();
-  r.lockSet = 0;
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  if (path.empty() || path.size() >= sizeof(r.lockPath)) return;
-  std::memcpy(r.lockPath, path.c_str(), path.size() + 1);
-  std::atomic_signal_fence(std::memory_order_seq_cst);
-  r.lockSet = 1;
-}
-
-// Makes the lock file unless a file of that name is there already (another
-// run's, or one left by a run that had no way out): true when this call made it.
-bool CreateLockFile(const std::string& path, std::string& error) {
-  int errorNumber = 0;
-  const int fd = CreateNewFile(path, errorNumber);
-  if (fd < 0) {
-    error = SystemErrorText(errorNumber);
-    return false;
-  }
-  CloseFile(fd);
-  return true;
-}
 
 OpenResult Refused(OpenOutcome outcome, int err) {
   OpenResult r;
@@ -69,17 +43,12 @@ std::string LockFilePath(const std::string& lockDir, int16_t port) {
 
 Link::Link(Context& c, PortDriver& d) : ctx(c), driver(d), packet(c) {
   unitId = ctx.settings.requestedUnitId;
-  ctx.releaseOnExit = [this] { ClosePortAndUnlock(); };
 }
 
-Link::~Link() {
-  ClosePortAndUnlock();
-  ctx.releaseOnExit = nullptr;
-}
+Link::~Link() { ClosePortAndUnlock(); }
 
-void Link::SetLockPath(std::string path) {
-  lockPath = std::move(path);
-  MirrorLock(lockPath);
+void Link::Holding() {
+  owner_.Take(held::Kind::Port, [this] { ClosePortAndUnlock(); });
 }
 
 bool Link::CurrentLine(LineSettings& line) {
@@ -107,6 +76,7 @@ bool Link::OpenOnce(int16_t timeout) {
   if (!CurrentLine(line)) return false;
   port_ = driver.Open(ctx.settings.portNumber, line, timeout, lastOpen);
   if (!port_) return false;
+  Holding();
   openNumber_ = ctx.settings.portNumber;
   timeoutMs = timeout;
   packet.Reset();
@@ -126,17 +96,19 @@ bool Link::LockAndOpenPort(int16_t timeout) {
   // new one: give them back first.
   if (PortOpen() || !lockPath.empty()) ClosePortAndUnlock();
 
-  // Only a file this run made is ever removed; one found there is another
-  // run's and stays as it is.
+  // Only a file this run made is ever removed; one found there (another run's,
+  // or one left by a run that had no way out) stays as it is.
   const std::string lockDir = EnvironmentValue("CORVANTALOCKDIR");
   const auto makeLock = [&] {
     if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
-    std::string error;
-    if (CreateLockFile(path, error)) {
-      SetLockPath(std::move(path));
+    int error = 0;
+    lock_ = held::MakeLockFile(path, error);
+    if (lock_ != held::kNone) {
+      lockPath = std::move(path);
+      Holding();
     } else {
-      ctx.Detail() << "Cannot create lock file " << path << "\r\n" << error << "\r\n";
+      ctx.Detail() << "Cannot create lock file " << path << "\r\n" << SystemErrorText(error) << "\r\n";
     }
   };
   makeLock();
@@ -169,15 +141,15 @@ void Link::ClosePortAndUnlock() {
   // The file goes while the port is still held, so that a run that gets the
   // port next never finds this run's file and goes without its own.
   if (!lockPath.empty()) {
-    // Forgotten first, so that a way out taken while reporting cannot retry it.
-    const std::string path = lockPath;
-    SetLockPath({});
-    std::string error;
-    if (!RemoveFile(path, &error)) {
-      ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << error << "\r\n";
+    const std::string path = std::move(lockPath);
+    lockPath.clear();
+    if (const int err = held::Release(lock_)) {
+      ctx.Notice() << "Cannot delete lock file " << path << "\r\n" << SystemErrorText(err) << "\r\n";
     }
+    lock_ = held::kNone;
   }
   port_.reset();
+  owner_.Drop();
 }
 
 bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {

@@ -11,6 +11,7 @@
 
 #include "link/packet.h"
 #include "link/port.h"
+#include "platform/held.h"
 #include "support/context.h"
 
 namespace corv {
@@ -111,11 +112,13 @@ class Link {
   bool OpenOnce(int16_t timeoutMs);
   // The same settings made on the open port instead.
   bool ChangeOnce(int16_t timeoutMs);
-  // Sets lockPath (only ever a file this run made) and mirrors it into the
-  // abort record.
-  void SetLockPath(std::string path);
+  // Registers the link with the held record (once) while it holds the port or
+  // its lock, so that every way out closes and unlocks through it.
+  void Holding();
 
   std::unique_ptr<SerialPort> port_;
+  held::Token lock_ = held::kNone;  // the lock file in the held record
+  held::Owner owner_;
   int16_t openNumber_ = 0;  // the port number port_ was opened for
 };
 

@@ -1,6 +1,7 @@
 // The serial-port seam: the operations the unit link needs of a COM port, with
-// a termios backend (real devices and pseudo-terminals) and a virtual line
-// (in-process, virtual time). Nothing above this interface touches the system.
+// a backend per system in the platform folder (link/system_port.h gives it)
+// and a virtual line (in-process, virtual time). Nothing above this interface
+// touches the system.
 #pragma once
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,9 @@
-// The abort handler: on SIGINT, SIGTERM, SIGABRT, SIGHUP or SIGQUIT it writes
-// "-- aborted" as a stamped log line, closes the port, removes the lock file,
-// closes the log, gives the terminal back, says "-- aborted" on the console
-// and ends the process with status 1. A signal that was ignored when the
-// program started stays ignored.
+// The abort handler: on an interrupt, a termination, an abort, a hang-up or a
+// break it writes "-- aborted" as a stamped log line, gives back everything
+// the held record holds (the lock file while the port is still held, then the
+// port, the log, the terminal), says "-- aborted" on the console and ends the
+// process with status 1. A signal that was ignored when the program started
+// stays ignored.
 #pragma once
 
 namespace corv {

@@ -10,8 +10,8 @@
 namespace corv {
 
 // The connected unit, or null when none answers (or there is no port driver).
-// The session installs ctx.releaseOnExit, so that every way out closes and
-// unlocks the port.
+// The session's link registers with the held record while it holds the port,
+// so that every way out closes and unlocks it.
 std::unique_ptr<UnitSession> ConnectToUnit(Context& ctx, PortDriver* driver);
 
 }  // namespace corv

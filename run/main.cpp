@@ -1,28 +1,19 @@
 // CorvUpdater: the process around one run on the real console and clock.
-#include <unistd.h>
-
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "link/port_posix.h"
+#include "link/system_port.h"
+#include "platform/program_path.h"
 #include "run/program.h"
-
-namespace {
-std::string OwnPath(const char* argv0) {
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n > 0) return std::string(buf, static_cast<size_t>(n));
-  return argv0 ? std::string(argv0) : std::string();
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   corv::Context ctx(corv::TerminalConsole(), corv::SystemClock());
-  ctx.programPath = OwnPath(argc > 0 ? argv[0] : nullptr);
+  ctx.programPath = corv::ProgramPath(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  corv::PosixPortDriver ports;
+  const std::unique_ptr<corv::PortDriver> ports = corv::SystemPortDriver();
   corv::StartOptions options;
-  options.portDriver = &ports;
+  options.portDriver = ports.get();
   int status = 0;
   try {
     status = corv::RunCorvUpdater(ctx, args, options);

@@ -43,10 +43,9 @@ int RunCorvUpdater(Context& ctx, const std::vector<std::string>& args, const Sta
 
   ctx.settings.traceEnabled = false;
   unit->ClosePortAndUnlock();
-  ctx.out.CloseLog();
+  ReleaseRun(ctx);
   ClosingKeyPrompt(ctx);
   ctx.console.Flush();
-  ctx.console.Restore();
   return 0;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "link/crc16.h"
-#include "link/port_posix.h"
+#include "platform/posix/port_posix.h"
 
 namespace {
 

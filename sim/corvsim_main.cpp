@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/port_posix.h"
+#include "platform/posix/port_posix.h"
 #include "sim/pty_unit.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The clock seam: a millisecond tick count and a sleep. The system clock is
-// CLOCK_MONOTONIC and nanosleep; the virtual clock is moved by sleeps and by the
+// the platform's monotonic tick and sleep; the virtual clock is moved by sleeps and by the
 // virtual line, so tests of long waits cost no real time.
 #pragma once
 #include <cstdint>

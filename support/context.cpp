@@ -4,13 +4,13 @@
 
 #include <string>
 
+#include "platform/held.h"
 #include "support/ini.h"
 
 namespace corv {
 
 void ReleaseRun(Context& ctx) {
-  if (ctx.releaseOnExit) ctx.releaseOnExit();
-  ctx.out.CloseLog();
+  held::ReleaseAll();
   ctx.console.Flush();
   ctx.console.Restore();
 }

@@ -1,9 +1,9 @@
 // The run context: the records one run owns (settings, console, clock, the
 // message levels and log) and the fatal-error path that ends a run. Higher
-// subsystems keep their own records beside it and register what a way out must
-// release (the port and its lock) through `releaseOnExit`.
+// subsystems keep their own records beside it; what a way out must give back
+// (the port and its lock, the log, the terminal) is registered with the held
+// record (platform/held.h) by whoever takes it.
 #pragma once
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -31,9 +31,6 @@ struct Context {
   Output out;
   // The program's own path (for the log folder and the log's first line).
   std::string programPath;
-  // Closes the port and removes its lock; installed by the unit link. Every way
-  // out calls it, so it must do nothing when nothing is held (it may run twice).
-  std::function<void()> releaseOnExit;
 
   OutStream& Notice() { return out.Notice(); }
   OutStream& Report() { return out.Report(); }
@@ -58,8 +55,9 @@ void ClosingKeyPrompt(Context& ctx);
 // True when a key is waiting and it is Escape (27); other keys are consumed.
 bool EscapePressed(Context& ctx);
 
-// Releases what the run holds on a way out: the port and its lock, the log, the
-// terminal. Safe to call more than once.
+// Gives back what the run holds on a way out (everything in the held record:
+// the port and its lock, the log, the terminal) and the console. Safe to call
+// more than once.
 void ReleaseRun(Context& ctx);
 
 // CR LF, "Assert Failed:", source, ":", line on the console, one key, then the

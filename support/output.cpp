@@ -1,13 +1,6 @@
 // Message levels, the console sink and the time-stamped log.
 #include "support/output.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include "support/abort_record.h"
-
 namespace corv {
 
 Output::Output(Console& console, Clock& clock, const RunSettings& settings)
@@ -31,21 +24,6 @@ void Output::Level::Put(char c) {
 namespace {
 bool IsMark(char c) { return c == '.' || c == '!'; }
 }  // namespace
-
-size_t FormatLogStamp(uint32_t ms, char* out) {
-  char digits[10];
-  size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + ms % 10);
-    ms /= 10;
-  } while (ms != 0);
-  size_t len = 0;
-  for (size_t i = n; i < 6; ++i) out[len++] = '0';
-  while (n > 0) out[len++] = digits[--n];
-  out[len++] = ':';
-  out[len++] = ' ';
-  return len;
-}
 
 bool Output::Line::Breaks(char c) const {
   if (!open || c == '\r' || c == '\n') return false;
@@ -81,22 +59,19 @@ void Output::ConsolePut(char c) {
 }
 
 void Output::LogPut(char c) {
-  if (logFd_ < 0 || c == '\n') return;
+  if (!log_.IsOpen() || c == '\n') return;
   if (logLine_.Breaks(c)) LogPut('\r');
   logLine_.Note(c);
-  AbortRecord& rec = TheAbortRecord();
   if (c != '\r') {
-    // Marked open before the byte lands: a signal in between adds a line end
-    // too many rather than joining its line to this one.
-    rec.logLine = kLogLineOpen;
-    WriteAll(logFd_, std::string_view(&c, 1));
+    log_.Note(LogLine::Open);
+    log_.Write(std::string_view(&c, 1));
     return;
   }
   // The stamp opens the next line and tells when this one ended.
   char line[16] = {'\r', '\n'};
   const size_t n = 2 + FormatLogStamp(clock_.TickMs() - logOpenedAt_, line + 2);
-  WriteAll(logFd_, std::string_view(line, n));
-  rec.logLine = kLogLineStamped;
+  log_.Write(std::string_view(line, n));
+  log_.Note(LogLine::Stamped);
 }
 
 bool Output::OpenLog(const std::string& folder, const std::string& programPath) {
@@ -114,39 +89,30 @@ bool Output::OpenLogAt(const std::string& folder, const std::string& programPath
   // replace each other's log: the name is taken exclusively, the next free one
   // on a clash.
   std::string path;
-  int fd = -1;
-  for (int n = 1; n <= 1000 && fd < 0; ++n) {
+  int error = -1;
+  for (int n = 1; n <= 1000 && error != 0; ++n) {
     TextStream name;
     name << base.Text();
     if (n > 1) name << '_' << Dec{n};
     name << ".log";
     path = name.Text();
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0 && errno != EEXIST) break;
+    bool exists = false;
+    error = log_.Create(path, exists);
+    if (error != 0 && !exists) break;
   }
-  if (fd < 0) {
-    logError_ = SystemErrorText(errno);
+  if (error != 0) {
+    logError_ = SystemErrorText(error);
     path = base.Text() + ".log";
   }
   plain_ << "LogFile = " << path << "\r\n";
-  if (fd < 0) return false;
-  logFd_ = fd;
+  if (error != 0) return false;
   logPath_ = path;
   logOpenedAt_ = clock_.TickMs();
   logLine_ = Line{};
-  WriteAll(fd, programPath + "\r\n");
-  AbortRecord& rec = TheAbortRecord();
-  rec.logOpenedMs = static_cast<std::sig_atomic_t>(AbortTickMs());
-  rec.logLine = kLogLineBare;
-  rec.logFd = fd;
+  log_.Write(programPath + "\r\n");
   return true;
 }
 
-void Output::CloseLog() {
-  if (logFd_ < 0) return;
-  if (TheAbortRecord().logFd == logFd_) TheAbortRecord().logFd = -1;
-  close(logFd_);
-  logFd_ = -1;
-}
+void Output::CloseLog() { log_.Close(); }
 
 }  // namespace corv

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/log_file.h"
 #include "support/clock.h"
 #include "support/console.h"
 #include "support/files.h"
@@ -44,7 +45,7 @@ class Output {
   // The open line is finished though it has no line end (a text left so on
   // purpose): whatever comes next, but a line end, starts a new line.
   void FinishLine();
-  bool LogOpen() const { return logFd_ >= 0; }
+  bool LogOpen() const { return log_.IsOpen(); }
   const std::string& LogPath() const { return logPath_; }
   // Why the last OpenLog failed (the system's text).
   const std::string& LogError() const { return logError_; }
@@ -83,17 +84,13 @@ class Output {
   Level plain_{*this, Show::Always, false};
   Line consoleLine_;
   Line logLine_;
-  // The log is written through the descriptor as it comes, as the console is:
-  // what the abort handler appends with write(2) follows what the run wrote,
-  // and the abort record tells it how the last line stands.
-  int logFd_ = -1;
+  // The log is written through as it comes, as the console is: what a signal
+  // appends follows what the run wrote, and the file notes how the last line
+  // stands.
+  LogFile log_;
   std::string logPath_;
   std::string logError_;
   uint32_t logOpenedAt_ = 0;
 };
-
-// The stamp that opens a log line: `ms` in decimal, zero-filled to six digits
-// at least, and ": " (at most 12 characters). Async-signal-safe.
-size_t FormatLogStamp(uint32_t ms, char* out);
 
 }  // namespace corv

@@ -14,13 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cxx=${1:-x86_64-w64-mingw32-g++-posix}
-pending=(
-  link/port_posix.cpp link/port_posix.h link/posix_tty.cpp link/posix_tty.h
-  support/console_terminal.cpp support/clock_system.cpp
-  support/abort_record.h support/abort_record.cpp support/output.cpp
-  run/abort_handler.cpp run/main.cpp
-  link/link.cpp  # includes support/abort_record.h
-)
+pending=()
 product=(run payloads link flash unitdata support platform)
 system_headers='#include <(unistd|fcntl|termios|poll|signal|spawn|windows)\.h>|#include <sys/'
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/held.h"
 #include "support/context.h"
 
 namespace corv::testing {
@@ -53,12 +54,14 @@ struct FakeRun {
   Context ctx{console, clock};
 };
 
-// The same, counting how often the run gave back its port, log and terminal.
+// The same, holding a port (as the link registers one) and counting how often
+// a way out gave it back.
 struct ReleasingRun : FakeRun {
   explicit ReleasingRun(std::string keys = {}) : FakeRun(std::move(keys)) {
-    ctx.releaseOnExit = [this] { ++releases; };
+    port.Take(held::Kind::Port, [this] { ++releases; });
   }
   int releases = 0;
+  held::Owner port;
 };
 
 // The status `fn` ended the run with, or `ifReturned` when it returned.

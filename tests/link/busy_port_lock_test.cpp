@@ -1,6 +1,6 @@
 // The lock file is made only where there is none, and only the file this run
 // made is removed: on every way out (the end, a fatal error, a signal through
-// the abort record, a port it did not get) it goes, and a file found there
+// the held record, a port it did not get) it goes, and a file found there
 // (another run's) is never touched, also while the run waits for the port.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/abort_record.h"
+#include "platform/posix/held_record.h"
 #include "tests/link/link_rig.h"
 
 namespace corv {
@@ -16,6 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Rig;
+
+// What a signal would remove now: 1 while the held record has a lock file.
+int LockHeld() { return held::posix::FindHeld(held::Kind::LockFile) ? 1 : 0; }
 
 std::string Text(const fs::path& p) {
   std::ifstream in(p);
@@ -39,13 +42,13 @@ TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   // While waiting the abort handler has no lock file to remove; the holder
   // removes its own file as it lets go of the port.
   int lockSetWhileWaiting = -1;
-  rig.console.At(1000, [&] { lockSetWhileWaiting = TheAbortRecord().lockSet; });
+  rig.console.At(1000, [&] { lockSetWhileWaiting = LockHeld(); });
   rig.console.At(1900, [&] { fs::remove(lock3); });
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_EQ(lockSetWhileWaiting, 0);
   EXPECT_TRUE(fs::exists(lock3));
   EXPECT_EQ(link.lockPath, lock3.string());
-  EXPECT_EQ(TheAbortRecord().lockSet, 1);
+  EXPECT_EQ(LockHeld(), 1);
   EXPECT_NE(rig.Out().find("....\nUsing CORVANTALOCKDIR="), std::string::npos) << rig.Out();
   link.ClosePortAndUnlock();
   EXPECT_FALSE(fs::exists(lock3));
@@ -56,7 +59,7 @@ TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_TRUE(fs::exists(lock3));
   EXPECT_TRUE(link.lockPath.empty());
-  EXPECT_EQ(TheAbortRecord().lockSet, 0);
+  EXPECT_EQ(LockHeld(), 0);
   link.ClosePortAndUnlock();
   EXPECT_TRUE(fs::exists(lock3));
   unsetenv("CORVANTALOCKDIR");
@@ -96,7 +99,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
     Link& link = rig.MakeLink();
     // What a signal would remove, while waiting and once open.
     int lockSetWhileWaiting = -1;
-    if (c.busyMs) rig.console.At(300, [&] { lockSetWhileWaiting = TheAbortRecord().lockSet; });
+    if (c.busyMs) rig.console.At(300, [&] { lockSetWhileWaiting = LockHeld(); });
     if (c.out == Out::Escape) rig.console.At(700, [&] { rig.console.Press(27); });
 
     if (c.out == Out::Escape) {
@@ -106,7 +109,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
     } else {
       ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
       EXPECT_TRUE(fs::exists(lock3));
-      EXPECT_EQ(TheAbortRecord().lockSet, c.found ? 0 : 1);
+      EXPECT_EQ(LockHeld(), c.found ? 0 : 1);
       if (c.out == Out::Fatal) {
         EXPECT_THROW(Fatal(rig.ctx, "test"), RunExit);
       } else {
@@ -116,7 +119,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
     if (c.busyMs) {
       EXPECT_EQ(lockSetWhileWaiting, c.found ? 0 : 1);
     }
-    EXPECT_EQ(TheAbortRecord().lockSet, 0);
+    EXPECT_EQ(LockHeld(), 0);
     EXPECT_TRUE(link.lockPath.empty());
     EXPECT_EQ(fs::exists(lock3), c.found);
     if (c.found) {

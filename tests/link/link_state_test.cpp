@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/abort_record.h"
+#include "platform/posix/held_record.h"
 #include "tests/link/link_rig.h"
 
 namespace corv {
@@ -14,6 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Rig;
+
+// What a signal would remove now: 1 while the held record has a lock file.
+int LockHeld() { return held::posix::FindHeld(held::Kind::LockFile) ? 1 : 0; }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -30,11 +33,11 @@ TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_TRUE(fs::exists(lock3));
   EXPECT_TRUE(Contains(rig.Out(), "Using CORVANTALOCKDIR=" + dir.string() + "/\n"));
-  EXPECT_EQ(TheAbortRecord().lockSet, 1);
-  EXPECT_EQ(std::string(TheAbortRecord().lockPath), lock3.string());
+  EXPECT_EQ(LockHeld(), 1);
+  EXPECT_EQ(std::string(held::posix::FindHeld(held::Kind::LockFile)->path), lock3.string());
   link.ClosePortAndUnlock();
   EXPECT_FALSE(fs::exists(lock3));
-  EXPECT_EQ(TheAbortRecord().lockSet, 0);
+  EXPECT_EQ(LockHeld(), 0);
   EXPECT_TRUE(link.lockPath.empty());
 
   // A fatal error goes through the release the link installed.
@@ -61,7 +64,7 @@ TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
   EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
   EXPECT_TRUE(link.lockPath.empty());
-  EXPECT_EQ(TheAbortRecord().lockSet, 0);
+  EXPECT_EQ(LockHeld(), 0);
   link.ClosePortAndUnlock();
   EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
 }

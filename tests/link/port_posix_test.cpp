@@ -1,7 +1,7 @@
 // The termios backend on pseudo-terminals standing in for COM ports: naming,
 // the failed-open outcomes, exclusivity, time-outs and line settings. Timing
 // checks are real time and kept generous.
-#include "link/port_posix.h"
+#include "platform/posix/port_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,14 +19,19 @@
 #include <string>
 #include <vector>
 
-#include "link/posix_tty.h"
+#include "platform/posix/posix_tty.h"
 #include "sim/pty_rate.h"
-#include "support/abort_record.h"
+#include "platform/posix/held_record.h"
 
 namespace corv {
 namespace {
 
 using Ms = std::chrono::milliseconds;
+
+// The port as the held record has it: what a signal would give back.
+const held::posix::Entry* HeldPort() { return held::posix::FindHeld(held::Kind::Port); }
+int HeldPortFd() { return HeldPort() ? HeldPort()->fd : -1; }
+int HeldFlagsSaved() { return HeldPort() ? HeldPort()->flagsSaved : 0; }
 
 class PosixPortTest : public ::testing::Test {
  protected:
@@ -139,13 +144,13 @@ TEST_F(PosixPortTest, NamesAndFailedOpens) {
 TEST_F(PosixPortTest, HeldExclusivelyUntilClosed) {
   auto port = Open(100);
   ASSERT_TRUE(port);
-  EXPECT_GE(TheAbortRecord().portFd, 0);
+  EXPECT_GE(HeldPortFd(), 0);
   EXPECT_EQ(ExclusiveFlag(), 1);
   OpenResult r;
   EXPECT_FALSE(driver.Open(12, {}, 100, r));  // the flock (root ignores TIOCEXCL)
   EXPECT_EQ(r.outcome, OpenOutcome::Busy);
   port.reset();
-  EXPECT_EQ(TheAbortRecord().portFd, -1);
+  EXPECT_EQ(HeldPortFd(), -1);
   EXPECT_EQ(ExclusiveFlag(), 0);  // cleared before the close: a later open works
 
   // Another process holding the flock: busy, and nothing reported.
@@ -238,7 +243,7 @@ TEST_F(PosixPortTest, LowLatencySkippedOnAPseudoTerminal) {
   close(fd);
   auto port = Open(100, 921600);
   ASSERT_TRUE(port);
-  EXPECT_EQ(TheAbortRecord().serialFlagsSaved, 0);
+  EXPECT_EQ(HeldFlagsSaved(), 0);
   port.reset();
   EXPECT_TRUE(reports.empty());
   EXPECT_TRUE(Open(100));
@@ -347,7 +352,7 @@ class ForwardedFlags : public posix_tty::SerialFlags {
   FakeSerialFlags& to_;
 };
 
-// While the port is open the abort record holds the adapter's flags as found,
+// While the port is open the held record holds the adapter's flags as found,
 // also across changes of the line; the close puts the flag back and empties it.
 // The line changes on the same descriptor, which stays exclusive and locked.
 TEST_F(PosixPortTest, AdapterFlagsKeptWhileHeldAcrossLineChanges) {
@@ -355,23 +360,22 @@ TEST_F(PosixPortTest, AdapterFlagsKeptWhileHeldAcrossLineChanges) {
   FakeSerialFlags adapter;
   adapter.flags = 0x40;
   driver.SetSerialFlagsSource([&](int) { return std::make_unique<ForwardedFlags>(adapter); });
-  AbortRecord& rec = TheAbortRecord();
   auto port = Open(100, 9600);
   ASSERT_TRUE(port);
-  const int fd = rec.portFd;
+  const int fd = HeldPortFd();
   EXPECT_EQ(adapter.flags, 0x40 | low);
-  EXPECT_EQ(rec.serialFlagsSaved, 1);
-  EXPECT_EQ(rec.serialFlags, 0x40);
+  EXPECT_EQ(HeldFlagsSaved(), 1);
+  EXPECT_EQ(HeldPort()->flags, 0x40);
 
   OpenResult r;
   EXPECT_TRUE(port->Reconfigure({19200, 2, true, true, false}, 1000, r));
   EXPECT_EQ(r.outcome, OpenOutcome::Opened);
   EXPECT_EQ(sim::TerminalRate(master), 19200);  // the far end sees the new rate (a pty drops parity)
-  EXPECT_EQ(rec.portFd, fd);
+  EXPECT_EQ(HeldPortFd(), fd);
   EXPECT_EQ(ExclusiveFlag(), 1);
   EXPECT_FALSE(driver.Open(12, {}, 100, r));
   EXPECT_EQ(r.outcome, OpenOutcome::Busy);
-  EXPECT_EQ(rec.serialFlagsSaved, 1);
+  EXPECT_EQ(HeldFlagsSaved(), 1);
   EXPECT_EQ(adapter.flags, 0x40 | low);
   EXPECT_EQ(adapter.sets.size(), 1u);
 
@@ -392,9 +396,36 @@ TEST_F(PosixPortTest, AdapterFlagsKeptWhileHeldAcrossLineChanges) {
 
   port.reset();
   EXPECT_EQ(adapter.flags, 0x40);
-  EXPECT_EQ(rec.serialFlagsSaved, 0);
-  EXPECT_EQ(rec.portFd, -1);
+  EXPECT_EQ(HeldFlagsSaved(), 0);
+  EXPECT_EQ(HeldPortFd(), -1);
   EXPECT_EQ(ExclusiveFlag(), 0);
+}
+
+// A way out gives the port back from the held record while the port object
+// still stands (the run ends after it): the object must not give it back again,
+// or it would purge and close whatever the descriptor number means by then.
+TEST_F(PosixPortTest, GivenBackByAWayOutOnlyOnce) {
+  FakeSerialFlags adapter;
+  adapter.flags = 0x40;
+  driver.SetSerialFlagsSource([&](int) { return std::make_unique<ForwardedFlags>(adapter); });
+  auto port = Open(100);
+  ASSERT_TRUE(port);
+  const int fd = HeldPortFd();
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(adapter.flags, 0x40 | posix_tty::kLowLatencyFlag);
+  held::ReleaseAll();
+  EXPECT_EQ(HeldPortFd(), -1);
+  EXPECT_EQ(ExclusiveFlag(), 0);
+  EXPECT_TRUE(Open(100));  // the device is free again
+
+  // The number comes back with the next open; the port object leaves it be.
+  const int other = open("/dev/null", O_RDONLY);
+  ASSERT_EQ(other, fd);
+  const size_t sets = adapter.sets.size();
+  port.reset();
+  EXPECT_NE(fcntl(other, F_GETFD), -1);
+  EXPECT_EQ(adapter.sets.size(), sets);
+  close(other);
 }
 
 TEST(PosixTtyTest, RateReadBackMustMatch) {

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <string>
 
-#include "link/port_posix.h"
+#include "platform/posix/port_posix.h"
 #include "tests/sim/bench.h"
 
 extern char** environ;

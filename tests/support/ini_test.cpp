@@ -114,7 +114,8 @@ TEST(IniWrite, ReadOnlyFileAndFailures) {
   // reason, status 1, the file intact.
   std::filesystem::create_directory(f + ".000");
   int releases = 0;
-  r.ctx.releaseOnExit = [&] { ++releases; };
+  held::Owner port;
+  port.Take(held::Kind::Port, [&] { ++releases; });
   EXPECT_EQ(StatusOf([&] { WriteIniString(r.ctx, f, "SerialNo", "3"); }), 1);
   EXPECT_EQ(r.console.Output(), "Fatal error: " + f + ": Is a directory\n");
   EXPECT_EQ(releases, 1);

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "support/abort_record.h"
+#include "platform/posix/held_record.h"
 #include "support/context.h"
 #include "tests/common/scratch.h"
 
@@ -195,21 +195,24 @@ TEST(OutputLines, MessageNeverStartsMidLine) {
 }
 
 // The log is written as it comes: an open line is in the file before its end,
-// and the abort record follows how the file's last line stands.
+// and the held record follows how the file's last line stands.
 TEST(OutputLines, LogWrittenThroughAndMirrored) {
   TempDir dir("corv-out");
   FakeRun r;
   ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
-  const AbortRecord& rec = TheAbortRecord();
-  EXPECT_EQ(rec.logLine, kLogLineBare);
+  const auto line = [] {
+    const held::posix::Entry* log = held::posix::FindHeld(held::Kind::Log);
+    return log ? static_cast<LogLine>(log->line) : LogLine::Stamped;
+  };
+  EXPECT_EQ(line(), LogLine::Bare);
   r.clock.SleepMs(1234567);
   r.ctx.Notice() << "Searching for unit ID...\r\n";
-  EXPECT_EQ(rec.logLine, kLogLineStamped);
+  EXPECT_EQ(line(), LogLine::Stamped);
   r.ctx.Notice() << "..";
-  EXPECT_EQ(rec.logLine, kLogLineOpen);
+  EXPECT_EQ(line(), LogLine::Open);
   EXPECT_EQ(ReadFile(r.ctx.out.LogPath()), "p\r\nSearching for unit ID...\r\n1234567: ..");
   r.ctx.out.CloseLog();
-  EXPECT_EQ(rec.logFd, -1);
+  EXPECT_EQ(held::posix::FindHeld(held::Kind::Log), nullptr);
 
   char stamp[16];
   EXPECT_EQ(std::string(stamp, FormatLogStamp(0, stamp)), "000000: ");

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "link/port.h"
-#include "link/posix_tty.h"
+#include "platform/posix/posix_tty.h"
 
 namespace corv {
 

@@ -6,16 +6,17 @@
 // is taken only while the process is in its foreground process group: a run
 // in the background would be stopped (SIGTTOU) for changing it, so there the
 // Escape test answers false as for a pipe, and a run brought to the
-// foreground takes the terminal then.
+// foreground takes the terminal then. The settings as found are held in the
+// held record while the terminal is taken, so that every way out gives them
+// back.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "support/abort_record.h"
+#include "platform/posix/held_record.h"
 #include "support/console.h"
-#include "support/files.h"
 
 namespace corv {
 
@@ -24,13 +25,22 @@ class Terminal : public Console {
  public:
   ~Terminal() override { Restore(); }
 
-  void Write(std::string_view text) override { WriteAll(STDOUT_FILENO, text); }
+  void Write(std::string_view text) override {
+    while (!text.empty()) {
+      const ssize_t n = write(STDOUT_FILENO, text.data(), text.size());
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return;
+      }
+      text.remove_prefix(static_cast<size_t>(n));
+    }
+  }
 
   void Flush() override {}
 
   int ReadKey() override {
     if (!isatty(STDIN_FILENO) || !InForeground()) return ReadByte();
-    bool wasRaw = raw_;
+    bool wasRaw = Raw();
     if (!TakeTerminal()) return ReadByte();
     int key = ReadByte();
     if (!wasRaw) Restore();
@@ -44,14 +54,10 @@ class Terminal : public Console {
     return ReadByte();
   }
 
+  // The record puts the settings back (only from the foreground).
   void Restore() override {
-    if (!raw_) return;
-    AbortRecord& rec = TheAbortRecord();
-    rec.terminalSaved = 0;
-    // From the background the settings are no longer ours to change: the shell
-    // that took the terminal back has put its own.
-    if (InForeground()) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    raw_ = false;
+    held::Release(held_);
+    held_ = held::kNone;
   }
 
  private:
@@ -65,26 +71,24 @@ class Terminal : public Console {
     }
   }
 
-  // True unless another process group has the terminal (one that is not our
-  // controlling terminal has no foreground to be kept from).
-  static bool InForeground() {
-    const pid_t group = tcgetpgrp(STDIN_FILENO);
-    return group < 0 || group == getpgrp();
-  }
+  static bool InForeground() { return held::posix::InForeground(); }
 
-  // Non-canonical, no echo, one byte at a time; the old settings are noted in the
-  // abort record so that a signal can give them back too. A run stopped and
-  // continued finds the terminal as the shell left it and takes it anew.
+  // Taken, and not given back by a way out since.
+  bool Raw() const { return held::Holds(held_); }
+
+  // Non-canonical, no echo, one byte at a time; the old settings are held in
+  // the record so that every way out, a signal too, gives them back. A run
+  // stopped and continued finds the terminal as the shell left it and takes it
+  // anew.
   bool TakeTerminal() {
     termios now{};
-    if (raw_ && tcgetattr(STDIN_FILENO, &now) == 0 && !(now.c_lflag & ICANON)) return true;
-    if (raw_) return SetRaw();
+    if (Raw() && tcgetattr(STDIN_FILENO, &now) == 0 && !(now.c_lflag & ICANON)) return true;
+    if (Raw()) return SetRaw();
     if (tcgetattr(STDIN_FILENO, &saved_) != 0) return false;
-    AbortRecord& rec = TheAbortRecord();
-    rec.savedTerminal = saved_;
-    rec.terminalSaved = 1;
-    if (SetRaw()) return true;
-    rec.terminalSaved = 0;
+    held_ = held::posix::HoldTerminal(saved_);
+    if (held_ != held::kNone && SetRaw()) return true;
+    held::Release(held_);
+    held_ = held::kNone;
     return false;
   }
 
@@ -93,13 +97,11 @@ class Terminal : public Console {
     t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    if (tcsetattr(STDIN_FILENO, TCSANOW, &t) != 0) return false;
-    raw_ = true;
-    return true;
+    return tcsetattr(STDIN_FILENO, TCSANOW, &t) == 0;
   }
 
   termios saved_{};
-  bool raw_ = false;
+  held::Token held_ = held::kNone;
 };
 }  // namespace
 

@@ -60,7 +60,8 @@ struct LatencyRequest {
   int error = 0;  // errno of the refused change
 };
 // Where the flags as found are kept for a way out that cannot reach the port
-// object: the abort handler's record (plain storage, see support/abort_record.h).
+// object: the port's entry in the held record (plain storage, see
+// platform/posix/held_record.h).
 struct KeptFlags {
   volatile std::sig_atomic_t& saved;  // 1 while `flags` is to be put back
   volatile std::sig_atomic_t& flags;
@@ -75,7 +76,7 @@ LatencyRequest AskLowLatency(SerialFlags& device, KeptFlags kept);
 int UndoLowLatency(SerialFlags& device, const LatencyRequest& request, KeptFlags kept);
 // The flags word of an open device.
 std::unique_ptr<SerialFlags> DeviceSerialFlags(int fd);
-// The abort handler's undo: the low-latency flag as it was in `savedFlags`,
+// The held record's undo: the low-latency flag as it was in `savedFlags`,
 // every other flag as the device has it now. Async-signal-safe (two ioctls).
 void PutBackLowLatency(int fd, int savedFlags);
 

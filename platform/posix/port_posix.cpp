@@ -2,8 +2,8 @@
 // with a total time-out and writes with the per-byte write time-out, both
 // waiting in poll on a non-blocking descriptor; line errors from the deltas of
 // the device's error counters. A USB adapter is asked for its low-latency
-// mode for as long as the port is open; the abort record keeps what it had.
-#include "link/port_posix.h"
+// mode for as long as the port is open; the held record keeps what it had.
+#include "platform/posix/port_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,8 +17,9 @@
 #include <ctime>
 
 #include "link/port_base.h"
-#include "link/posix_tty.h"
-#include "support/abort_record.h"
+#include "link/system_port.h"
+#include "platform/posix/held_record.h"
+#include "platform/posix/posix_tty.h"
 
 namespace corv {
 namespace {
@@ -52,41 +53,32 @@ int WaitFor(int fd, short events, int64_t deadlineMs) {
   }
 }
 
-// The abort handler knows the descriptor from the moment it is open until it
-// is closed, so a signal at any step in between still clears the exclusive flag
-// and closes it.
-void CloseDevice(int fd, bool exclusive) {
-  if (exclusive) posix_tty::SetExclusive(fd, false);  // outlives close on a pty
-  close(fd);
-  TheAbortRecord().portFd = -1;
-}
-
-// The same record keeps the adapter's flags as found while they are changed.
-posix_tty::KeptFlags KeptInRecord() {
-  AbortRecord& r = TheAbortRecord();
-  return {r.serialFlagsSaved, r.serialFlags};
-}
+// The held record keeps the adapter's flags as found while they are changed.
+posix_tty::KeptFlags KeptInRecord(held::posix::Entry& e) { return {e.flagsSaved, e.flags}; }
 
 }  // namespace
 
 class PosixPortDriver::Port : public PortBase {
  public:
-  Port(const PortDriver::ErrorHook& hook, int fd, int32_t baud, int16_t readTimeoutMs,
+  Port(const PortDriver::ErrorHook& hook, held::Token held, int fd, int32_t baud, int16_t readTimeoutMs,
        std::unique_ptr<posix_tty::SerialFlags> serialFlags, const posix_tty::LatencyRequest& latency)
       : PortBase(hook),
+        held_(held),
         fd_(fd),
         baud_(baud),
         timeoutMs_(readTimeoutMs < 0 ? 0 : readTimeoutMs),
         serialFlags_(std::move(serialFlags)),
         latency_(latency) {
     posix_tty::ReadErrorCounts(fd_, counts_);
-    TheAbortRecord().portFd = fd_;
   }
   ~Port() override {
+    // A way out may have given the port back already: then nothing is left.
+    held::posix::Entry* e = held::posix::Find(held_);
+    if (!e) return;
     Purge();
     // The adapter goes back to the latency it had for whoever uses it next.
-    posix_tty::UndoLowLatency(*serialFlags_, latency_, KeptInRecord());
-    CloseDevice(fd_, true);
+    posix_tty::UndoLowLatency(*serialFlags_, latency_, KeptInRecord(*e));
+    held::Release(held_);
   }
 
   int SetLine(const LineSettings& line) override {
@@ -186,6 +178,7 @@ class PosixPortDriver::Port : public PortBase {
     return moved > 0 ? moved : -1;
   }
 
+  held::Token held_;
   int fd_;
   int32_t baud_;
   int16_t timeoutMs_;
@@ -242,36 +235,46 @@ std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettin
     close(fd);
     return fail(err == EWOULDBLOCK ? OpenOutcome::Busy : OpenOutcome::OtherError, err);
   }
-  // The port is ours from here on: a signal must give it back.
-  TheAbortRecord().portFd = fd;
+  // The port is ours from here on: every way out must give it back.
+  const held::Token token = held::posix::HoldPort(fd);
+  held::posix::Entry* entry = held::posix::Find(token);
+  if (!entry) {
+    close(fd);
+    return fail(OpenOutcome::OtherError, ENFILE);
+  }
   // From here on a failure is reported, and the errno of the failed step is
-  // kept for the caller before the device is closed.
+  // kept for the caller before the device is closed. The flag is noted before
+  // it is set, so that a signal at any moment clears it.
+  entry->exclusive = 1;
   if (const int err = posix_tty::SetExclusive(fd, true)) {
-    CloseDevice(fd, false);
+    entry->exclusive = 0;
+    held::Release(token);
     fail(OpenOutcome::OtherError, err);
     Report(result.errorText);
     return nullptr;
   }
   if (const int err = posix_tty::ApplyLine(fd, line)) {
-    CloseDevice(fd, true);
+    held::Release(token);
     fail(err == EINVAL ? OpenOutcome::SettingRefused : OpenOutcome::OtherError, err);
     Report(result.errorText);
     return nullptr;
   }
   // Asked last, so that no failed step above has anything to undo.
   std::unique_ptr<posix_tty::SerialFlags> flags = serialFlags_(fd);
-  const posix_tty::LatencyRequest latency = posix_tty::AskLowLatency(*flags, KeptInRecord());
+  const posix_tty::LatencyRequest latency = posix_tty::AskLowLatency(*flags, KeptInRecord(*entry));
   if (latency.result == posix_tty::LatencyRequest::Result::Set) {
     Report("Low latency mode set");
   } else if (latency.result == posix_tty::LatencyRequest::Result::Refused) {
     Report("Low latency mode refused: " + SystemText(latency.error));
   }
-  auto opened = std::make_unique<Port>(Hook(), fd, line.baud, readTimeoutMs, std::move(flags), latency);
+  auto opened = std::make_unique<Port>(Hook(), token, fd, line.baud, readTimeoutMs, std::move(flags), latency);
   opened->Purge();
   result.outcome = OpenOutcome::Opened;
   result.systemError = 0;
   result.errorText.clear();
   return opened;
 }
+
+std::unique_ptr<PortDriver> SystemPortDriver() { return std::make_unique<PosixPortDriver>(); }
 
 }  // namespace corv

@@ -1,6 +1,6 @@
 // termios2 line configuration, flush, exclusive flag, error counters and CTS
 // through the kernel's own ioctl definitions.
-#include "link/posix_tty.h"
+#include "platform/posix/posix_tty.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
