@@ -31,6 +31,7 @@
 #include "run/program.h"
 #include "sim/virtual_unit.h"
 #include "support/console.h"
+#include "platform/environment.h"
 
 namespace corv::faults {
 
@@ -150,7 +151,7 @@ class FaultRun {
     const std::string dir = mkdtemp(tmpl);
     std::filesystem::create_directories(dir + "/bin");
     std::filesystem::create_directories(dir + "/locks");
-    setenv("CORVANTAROOT", dir.c_str(), 1);
+    setenv("CORVANTAROOT", dir.c_str(), 1); ReadSystemEnvironment();
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
     unsetenv("CORVUPDATER");
 
@@ -171,7 +172,10 @@ class FaultRun {
 
     StartOptions opts;
     opts.installAbortHandler = false;
-    opts.env = [](const char*) { return std::string(); };
+    // Only the lock folder set for the run comes from the environment.
+    opts.env = [](const char* name) {
+      return std::string(name) == "CORVANTALOCKDIR" ? EnvironmentValue(name) : std::string();
+    };
     opts.portDriver = &driver;
     std::vector<std::string> args = {"-y", "COM3"};
     if (overlapped_) args.insert(args.begin(), "-o");
@@ -205,7 +209,7 @@ class FaultRun {
       r.outcome = Outcome::Failed;
     }
     unit.reset();
-    unsetenv("CORVANTAROOT");
+    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);

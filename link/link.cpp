@@ -98,7 +98,7 @@ bool Link::LockAndOpenPort(int16_t timeout) {
 
   // Only a file this run made is ever removed; one found there (another run's,
   // or one left by a run that had no way out) stays as it is.
-  const std::string lockDir = EnvironmentValue("CORVANTALOCKDIR");
+  const std::string lockDir = ctx.settings.lockFolder;
   const auto makeLock = [&] {
     if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);

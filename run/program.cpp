@@ -27,6 +27,7 @@ void OpenRunLog(Context& ctx) {
 
 int RunCorvUpdater(Context& ctx, const std::vector<std::string>& args, const StartOptions& options) {
   PrintBanner(ctx.Plain());
+  ReadSystemEnvironment();
   const StartEnvironment environment = ReadStartEnvironment(options.env);
   ApplyStartEnvironment(environment, ctx.settings);
   ReadCommandLine(ctx, args, environment.port);

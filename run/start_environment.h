@@ -1,6 +1,7 @@
 // The process environment the program heeds, read in one place at start-up:
 // CORVANTAPORT, CORVUPDATER and CORVANTALOCKDIR. (The machine folder's
-// CORVANTAROOT belongs to the POSIX backends: platform/posix/machine_folder.h.)
+// CORVANTAROOT belongs to the POSIX backends, read at the same moment by
+// ReadSystemEnvironment: platform/posix/machine_folder.h.)
 #pragma once
 #include <string>
 

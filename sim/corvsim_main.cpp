@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/machine_folder.h"
 #include "platform/posix/port_posix.h"
 #include "sim/pty_unit.h"
 
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
   }
   signal(SIGPIPE, SIG_IGN);
 
-  const std::string link = corv::PosixPortDriver::MachineFolder() + "/com" + std::to_string(port);
+  const std::string link = corv::MachineFolder() + "/com" + std::to_string(port);
   corv::sim::PtyUnit unit(profile, link, statePath);
   if (!unit.Open(error)) {
     std::fprintf(stderr, "CorvSim: %s\n", error.c_str());

@@ -1,5 +1,5 @@
 // Where the machine folder is: the one reading of CORVANTAROOT and the one
-// default.
+// default, kept in the machine record.
 #include "platform/posix/machine_folder.h"
 
 #include "platform/environment.h"
@@ -8,18 +8,35 @@
 namespace corv {
 
 namespace {
+
 constexpr const char* kDefaultMachineFolder = "/var/lib/corvanta";
+
+struct MachineRecord {
+  bool read = false;
+  bool fromEnvironment = false;
+  std::string folder;
+};
+
+MachineRecord theMachine;
+
+const MachineRecord& Machine() {
+  if (!theMachine.read) ReadSystemEnvironment();
+  return theMachine;
+}
+
 }  // namespace
 
-bool MachineFolderFromEnvironment() { return !EnvironmentValue("CORVANTAROOT").empty(); }
-
-std::string MachineFolder() {
-  std::string root = EnvironmentValue("CORVANTAROOT");
-  return root.empty() ? std::string(kDefaultMachineFolder) : root;
+void ReadSystemEnvironment() {
+  const std::string root = EnvironmentValue("CORVANTAROOT");
+  theMachine.fromEnvironment = !root.empty();
+  theMachine.folder = root.empty() ? std::string(kDefaultMachineFolder) : root;
+  theMachine.read = true;
 }
 
-std::string MachineHivePath() {
-  return WithTrailingSeparator(MachineFolder()) + "registry.reg";
-}
+bool MachineFolderFromEnvironment() { return Machine().fromEnvironment; }
+
+std::string MachineFolder() { return Machine().folder; }
+
+std::string MachineHivePath() { return WithTrailingSeparator(MachineFolder()) + "registry.reg"; }
 
 }  // namespace corv

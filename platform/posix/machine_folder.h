@@ -1,5 +1,7 @@
 // The machine folder: the one folder that stands for "this PC" on POSIX (its
 // COM port entries and its machine-wide registry hive). Read, never created.
+// CORVANTAROOT is read into the machine record once, at start-up
+// (ReadSystemEnvironment), or at the first use when nothing read it before.
 #pragma once
 #include <string>
 

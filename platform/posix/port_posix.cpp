@@ -5,6 +5,8 @@
 // mode for as long as the port is open; the held record keeps what it had.
 #include "platform/posix/port_posix.h"
 
+#include "platform/posix/machine_folder.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -188,16 +190,10 @@ class PosixPortDriver::Port : public PortBase {
   posix_tty::LatencyRequest latency_;
 };
 
-std::string PosixPortDriver::MachineFolder() {
-  const char* root = std::getenv("CORVANTAROOT");
-  return root && *root ? std::string(root) : std::string("/var/lib/corvanta");
-}
-
 std::string PosixPortDriver::DevicePath(int16_t port) {
   if (port < 1) return {};
-  const char* root = std::getenv("CORVANTAROOT");
-  const bool rootSet = root && *root;
-  std::string entry = MachineFolder() + "/com" + std::to_string(port);
+  const bool rootSet = MachineFolderFromEnvironment();
+  std::string entry = corv::MachineFolder() + "/com" + std::to_string(port);
   struct stat st {};
   if (rootSet || lstat(entry.c_str(), &st) == 0) return entry;
   return "/dev/ttyS" + std::to_string(port - 1);

@@ -24,7 +24,6 @@ class PosixPortDriver : public PortDriver {
   void SetSerialFlagsSource(SerialFlagsSource source) { serialFlags_ = std::move(source); }
 
   // The folder standing for this PC (COM ports and registry hive).
-  static std::string MachineFolder();
   // The device path of COM<port>; empty for a port number below 1.
   static std::string DevicePath(int16_t port);
 

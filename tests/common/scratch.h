@@ -13,6 +13,7 @@
 
 #include "platform/held.h"
 #include "support/context.h"
+#include "platform/environment.h"
 
 namespace corv::testing {
 
@@ -78,10 +79,10 @@ int StatusOf(auto&& fn, int ifReturned = -100) {
 // runs in this process, while it lives.
 struct MachineFolderScope {
   explicit MachineFolderScope(const std::string& prefix) : dir(prefix) {
-    setenv("CORVANTAROOT", dir.path.c_str(), 1);
+    setenv("CORVANTAROOT", dir.path.c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
   }
-  ~MachineFolderScope() { unsetenv("CORVANTAROOT"); }
+  ~MachineFolderScope() { unsetenv("CORVANTAROOT"); ReadSystemEnvironment(); }
   MachineFolderScope(const MachineFolderScope&) = delete;
   MachineFolderScope& operator=(const MachineFolderScope&) = delete;
   TempDir dir;

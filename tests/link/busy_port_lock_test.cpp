@@ -32,7 +32,7 @@ TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   rig.driver.AddLine(3);
   const fs::path dir = rig.machine.Dir() / "locks";
   fs::create_directories(dir);
-  setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+  rig.ctx.settings.lockFolder = dir.string();
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   std::ofstream(lock3) << "holder";
   rig.driver.BusyUntil(3, 2000);
@@ -91,7 +91,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
     rig.driver.AddLine(3);
     const fs::path dir = rig.machine.Dir() / "locks";
     fs::create_directories(dir);
-    setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+    rig.ctx.settings.lockFolder = dir.string();
     const fs::path lock3 = dir / "lockCorvantaCommPort3";
     if (c.found) std::ofstream(lock3) << "theirs";
     if (c.busyMs) rig.driver.BusyUntil(3, c.busyMs);
@@ -136,7 +136,7 @@ TEST(LinkBusyLock, FoundFileIsReported) {
   rig.driver.AddLine(3);
   const fs::path dir = rig.machine.Dir() / "locks";
   fs::create_directories(dir);
-  setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+  rig.ctx.settings.lockFolder = dir.string();
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   std::ofstream(lock3) << "theirs";
   rig.ctx.settings.portNumber = 3;

@@ -375,7 +375,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
   {  // Escape while waiting for the power cycle: "Aborted", port and lock released.
     Rig rig;
     const fs::path dir = rig.machine.Dir();
-    setenv("CORVANTALOCKDIR", dir.c_str(), 1);
+    rig.ctx.settings.lockFolder = dir.string();
     rig.driver.AddLine(3);
     rig.ctx.settings.portNumber = 3;
     rig.ctx.settings.yesToPrompts = true;

@@ -20,6 +20,7 @@
 #include "sim/virtual_line.h"
 #include "support/console.h"
 #include "support/registry.h"
+#include "platform/environment.h"
 
 namespace corv::test {
 
@@ -159,11 +160,11 @@ class MachineFolderScope {
     dir_ = std::filesystem::temp_directory_path() /
            ("corv-link-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
     std::filesystem::create_directories(dir_);
-    setenv("CORVANTAROOT", dir_.c_str(), 1);
+    setenv("CORVANTAROOT", dir_.c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
   }
   ~MachineFolderScope() {
-    unsetenv("CORVANTAROOT");
+    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);

@@ -25,7 +25,7 @@ TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
   rig.driver.AddLine(3);
   const fs::path dir = rig.machine.Dir() / "locks";
   fs::create_directories(dir);
-  setenv("CORVANTALOCKDIR", (dir.string() + "/").c_str(), 1);
+  rig.ctx.settings.lockFolder = dir.string() + "/";
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   Link& link = rig.MakeLink();
 
@@ -85,7 +85,7 @@ TEST(LinkLock, FolderValueAndFolderFaults) {
 
   // A folder that does not exist: reported, and the port still opens.
   const std::string missing = (rig.machine.Dir() / "nowhere").string();
-  setenv("CORVANTALOCKDIR", missing.c_str(), 1);
+  rig.ctx.settings.lockFolder = missing;
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
   EXPECT_TRUE(Contains(rig.Out(), "Cannot create lock file " + missing + "/lockCorvantaCommPort3\nError: "));
   link.ClosePortAndUnlock();

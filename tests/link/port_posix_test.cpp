@@ -1,6 +1,7 @@
 // The termios backend on pseudo-terminals standing in for COM ports: naming,
 // the failed-open outcomes, exclusivity, time-outs and line settings. Timing
 // checks are real time and kept generous.
+#include "platform/posix/machine_folder.h"
 #include "platform/posix/port_posix.h"
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include "platform/posix/posix_tty.h"
 #include "sim/pty_rate.h"
 #include "platform/posix/held_record.h"
+#include "platform/environment.h"
 
 namespace corv {
 namespace {
@@ -40,7 +42,7 @@ class PosixPortTest : public ::testing::Test {
     char tmpl[] = "/tmp/corv-pty-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root = tmpl;
-    setenv("CORVANTAROOT", root.c_str(), 1);
+    setenv("CORVANTAROOT", root.c_str(), 1); ReadSystemEnvironment();
     master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
@@ -56,9 +58,9 @@ class PosixPortTest : public ::testing::Test {
     for (const char* n : {"/com12", "/com14", "/com15"}) unlink((root + n).c_str());
     rmdir(root.c_str());
     if (hadRoot_) {
-      setenv("CORVANTAROOT", savedRoot_.c_str(), 1);
+      setenv("CORVANTAROOT", savedRoot_.c_str(), 1); ReadSystemEnvironment();
     } else {
-      unsetenv("CORVANTAROOT");
+      unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     }
   }
   std::unique_ptr<SerialPort> Open(int16_t timeoutMs, int32_t baud = 115200) {
@@ -100,7 +102,7 @@ class PosixPortTest : public ::testing::Test {
 };
 
 TEST_F(PosixPortTest, NamesAndFailedOpens) {
-  EXPECT_EQ(PosixPortDriver::MachineFolder(), root);
+  EXPECT_EQ(MachineFolder(), root);
   EXPECT_EQ(PosixPortDriver::DevicePath(12), root + "/com12");
   EXPECT_EQ(PosixPortDriver::DevicePath(13), root + "/com13");  // no fallback with a root set
   EXPECT_EQ(PosixPortDriver::DevicePath(0), "");
@@ -132,13 +134,13 @@ TEST_F(PosixPortTest, NamesAndFailedOpens) {
   EXPECT_EQ(ExclusiveFlag(), 0);
   EXPECT_TRUE(Open(100));
 
-  unsetenv("CORVANTAROOT");
-  EXPECT_EQ(PosixPortDriver::MachineFolder(), "/var/lib/corvanta");
+  unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
+  EXPECT_EQ(MachineFolder(), "/var/lib/corvanta");
   struct stat st {};
   const bool entry = lstat("/var/lib/corvanta/com3", &st) == 0;
   EXPECT_EQ(PosixPortDriver::DevicePath(3), entry ? "/var/lib/corvanta/com3" : "/dev/ttyS2");
-  setenv("CORVANTAROOT", "", 1);  // empty counts as unset
-  EXPECT_EQ(PosixPortDriver::MachineFolder(), "/var/lib/corvanta");
+  setenv("CORVANTAROOT", "", 1); ReadSystemEnvironment();  // empty counts as unset
+  EXPECT_EQ(MachineFolder(), "/var/lib/corvanta");
 }
 
 TEST_F(PosixPortTest, HeldExclusivelyUntilClosed) {

@@ -195,6 +195,7 @@ TEST(UpdateManufacturing, SecuredBootLoaderThroughTheSession) {
   PreProduction b;
   b.BootProgram("[ -e \"" + b.dir + "/locks/lockCorvantaCommPort3\" ] && exit 9\nexit 0");
   b.ctx.settings.parameterFile = b.JobWithHome();
+  b.ctx.settings.lockFolder = b.dir + "/locks";
   b.ctx.settings.manufacturingMode = true;
   b.ctx.settings.portNumber = 3;
   b.ctx.settings.debugOn = true;

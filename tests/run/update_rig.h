@@ -21,6 +21,7 @@
 #include "support/registry.h"
 #include "tests/common/frame_faults.h"
 #include "tests/common/scratch.h"
+#include "platform/environment.h"
 
 namespace corv::testing {
 
@@ -64,12 +65,12 @@ struct ProgramBench {
   explicit ProgramBench(const std::string& prefix, std::string keys = {}) : folder(prefix), console(std::move(keys)) {
     fs::create_directories(dir + "/bin");
     fs::create_directories(dir + "/locks");
-    setenv("CORVANTAROOT", dir.c_str(), 1);
+    setenv("CORVANTAROOT", dir.c_str(), 1); ReadSystemEnvironment();
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
     ctx.programPath = dir + "/bin/CorvUpdater";
   }
   ~ProgramBench() {
-    unsetenv("CORVANTAROOT");
+    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
   }
   ProgramBench(const ProgramBench&) = delete;
@@ -79,7 +80,10 @@ struct ProgramBench {
   int Run(const std::vector<std::string>& args) {
     StartOptions opts;
     opts.installAbortHandler = false;
-    opts.env = [](const char*) { return std::string(); };
+    // Only the lock folder set for the run comes from the environment.
+    opts.env = [](const char* name) {
+      return std::string(name) == "CORVANTALOCKDIR" ? EnvironmentValue(name) : std::string();
+    };
     opts.portDriver = &driver;
     try {
       return RunCorvUpdater(ctx, args, opts);

@@ -19,6 +19,7 @@
 
 #include "platform/posix/port_posix.h"
 #include "tests/sim/bench.h"
+#include "platform/environment.h"
 
 extern char** environ;
 
@@ -45,7 +46,7 @@ class CorvSimProcess {
   CorvSimProcess() {
     char tmpl[] = "/tmp/corvsim-test-XXXXXX";
     root_ = mkdtemp(tmpl);
-    setenv("CORVANTAROOT", root_.c_str(), 1);
+    setenv("CORVANTAROOT", root_.c_str(), 1); ReadSystemEnvironment();
     std::ofstream(root_ + "/unit.txt") << "# a Display at 57600 baud\nrate=57600\nversion=4.90\n";
   }
   ~CorvSimProcess() {

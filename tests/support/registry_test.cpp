@@ -3,6 +3,7 @@
 
 #include "support/registry.h"
 #include "tests/common/scratch.h"
+#include "platform/environment.h"
 
 namespace corv {
 namespace {
@@ -76,11 +77,11 @@ TEST(Registry, RefusedWritesChangeNothing) {
 
   // The machine folder comes from CORVANTAROOT.
   std::string root = dir.path;
-  setenv("CORVANTAROOT", root.c_str(), 1);
+  setenv("CORVANTAROOT", root.c_str(), 1); ReadSystemEnvironment();
   RegSetMachineString(kPort, "7");
   EXPECT_EQ(RegGetMachineString(kPort), "7");
   EXPECT_EQ(RegGetString(dir / "registry.reg", kPort), "7");
-  unsetenv("CORVANTAROOT");
+  unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
   // No temporary files left behind.
   int files = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path)) ++files;
