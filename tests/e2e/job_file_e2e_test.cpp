@@ -18,16 +18,6 @@ std::string LinuxJob(uint32_t serial, bool withKeysCrc = true) {
   return job;
 }
 
-std::string FieldsHex(uint32_t serial) {
-  std::string hex;
-  for (uint8_t b : sim::MakeFieldsRecord(serial)) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02X", b);
-    hex += two;
-  }
-  return hex;
-}
-
 TEST(JobFileE2E, LinuxLineEndsGiveTheUnitItsNewSerialNumber) {
   Sandbox box("");
   const std::string text = LinuxJob(20001);

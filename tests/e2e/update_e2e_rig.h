@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "tests/common/processes.h"
+#include "sim/unit_data.h"
 #include "tests/common/scratch.h"
 
 namespace corv::e2e {
@@ -219,6 +220,17 @@ inline std::string CurrentDisplayProfile() {
     p += line;
   }
   return p;
+}
+
+// The manufacturing-fields record of `serial` as CorvSim's state file shows it.
+inline std::string FieldsHex(uint32_t serial) {
+  std::string hex;
+  for (uint8_t b : sim::MakeFieldsRecord(serial)) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02X", b);
+    hex += two;
+  }
+  return hex;
 }
 
 }  // namespace corv::e2e

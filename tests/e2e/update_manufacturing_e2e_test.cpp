@@ -18,16 +18,6 @@ std::string Job(uint32_t serial, const std::string& more = "", bool program = tr
          "\r\nSerialNo=" + std::to_string(serial) + "\r\n" + more;
 }
 
-std::string FieldsHex(uint32_t serial) {
-  std::string hex;
-  for (uint8_t b : sim::MakeFieldsRecord(serial)) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02X", b);
-    hex += two;
-  }
-  return hex;
-}
-
 // A manufacturing run that ended well: status 0, no key prompt, the unit
 // running the carried software with the supplied fields.
 void ExpectManufactured(Sandbox& box, const RunResult& r, uint32_t serial) {

@@ -21,6 +21,7 @@ namespace {
 
 using testing::CurrentDisplay;
 using testing::ManufacturingJob;
+using testing::SendSecuredBootLoader;
 using testing::UpdateBench;
 namespace fs = std::filesystem;
 
@@ -236,19 +237,6 @@ struct SessionRun : UpdateBench {
     ctx.settings.traceEnabled = true;
     ctx.settings.debugOn = true;
   }
-  // Sends the secured boot loader's command as CorvBoot does.
-  static bool SecuredBootLoader(Link& link) {
-    Packet& p = link.packet;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      p.BeginCommand(link.bootAddress, 0x10F0);
-      p.SendPacket(link.Port(), 4);
-      p.ReceiveReply(link.Port(), 5);
-      const bool header = p.ReplyHeaderIs(link.bootAddress, 0x10F0);
-      const uint32_t result = p.ReadField(1);
-      if (p.CheckReply(link.Port()) && header) return result == 0;
-    }
-    return false;
-  }
   void Update(int32_t newSerial) {
     try {
       UpdateWith(newSerial);
@@ -267,7 +255,7 @@ struct SessionRun : UpdateBench {
     session.ReadExtendedInformation();
     const ManufacturingInput input = ReadManufacturingInput(ctx);
     UpdateTarget target{session.TheLink(), session.Info(), input.record, [&] {
-                          ASSERT_TRUE(SecuredBootLoader(session.TheLink()));
+                          ASSERT_TRUE(SendSecuredBootLoader(session.TheLink()));
                           InstallSecuredBootLoader(ctx, session);
                           afterInstall(session);
                         }};

@@ -17,6 +17,7 @@ namespace {
 
 using testing::CurrentDisplay;
 using testing::ManufacturingJob;
+using testing::SendSecuredBootLoader;
 using testing::UpdateBench;
 namespace fs = std::filesystem;
 
@@ -175,20 +176,6 @@ TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
     EXPECT_EQ(b.Count("OK - rebooted to boot loader\n"), 2u);
     EXPECT_FALSE(b.LockLeft());
   }
-}
-
-// Sends the secured boot loader's command as CorvBoot does.
-bool SendSecuredBootLoader(Link& link) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    p.BeginCommand(link.bootAddress, 0x10F0);
-    p.SendPacket(link.Port(), 4);
-    p.ReceiveReply(link.Port(), 5);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, 0x10F0);
-    const uint32_t result = p.ReadField(1);
-    if (p.CheckReply(link.Port()) && header) return result == 0;
-  }
-  return false;
 }
 
 TEST(UpdateManufacturing, SecuredBootLoaderThroughTheSession) {
