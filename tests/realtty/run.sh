@@ -52,7 +52,9 @@ echo "realtty: kernel $kver"
 root=$work/root
 mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,corv,lib/modules,opt/corv/bin/LogFiles}
 cp "$(command -v busybox)" "$root/bin/busybox"
-file "$root/bin/busybox" 2>/dev/null | grep -q static || true
+if ldd "$root/bin/busybox" >/dev/null 2>&1; then
+  echo "realtty: busybox is not the static one (busybox-static)" >&2; exit 1
+fi
 
 # The modules the serial devices need, with what each depends on, in load order.
 # The package carries no modules.dep; depmod makes one in the unpacked tree.
