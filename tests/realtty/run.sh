@@ -136,7 +136,10 @@ timeout -k 10 "$limit" qemu-system-x86_64 \
   -device qemu-xhci,id=xhci \
   -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,bus=xhci.0,chardev=usb \
   -trace usb_serial_set_data -trace usb_serial_set_baud -trace serial_update_parameters \
-  -D "$trace" </dev/null >"$work/qemu.out" 2>&1 || status=$?
+  -D "$trace" </dev/null >"$work/qemu.out" 2>&1 &
+qemu=$!
+pids+=("$qemu")  # waited for in the background, so that a signal ends it at once
+wait "$qemu" || status=$?
 guest_time=$(($(date +%s) - guest_start))
 cat "$console"
 [ -s "$work/qemu.out" ] && sed 's/^/qemu: /' "$work/qemu.out"
