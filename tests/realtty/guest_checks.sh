@@ -132,7 +132,18 @@ log=$(newest_log)
 check "usb: the log says aborted" $(yes_if grep -q -- "-- aborted" "$log")
 check "usb: latency timer back to 5 after SIGINT" $(yes_if test "$(cat $LAT)" = 5) "$(cat $LAT)"
 check "usb: exclusive flag gone after SIGINT" $(yes_if as_other stty -F $USB)
+# The unit stopped in its programmer: the run asks for a power cycle, which
+# the host gives when the console says so.
+(
+  i=0
+  while [ $i -lt 1200 ]; do
+    grep -q "please turn the unit power off" $W/after.txt 2>/dev/null && { echo "=== power-cycle COM1"; break; }
+    usleep 50000; i=$((i + 1))
+  done
+) &
+pp=$!
 run "usb after SIGINT" $W/after.txt -y COM1
+kill $pp 2>/dev/null; wait $pp 2>/dev/null
 check "usb: the run after SIGINT succeeds" \
   $(yes_if test $rc = 0 -a -n "$(grep 'Success: all operations are complete' $W/after.txt)") "exit $rc"
 check "usb: latency timer still 5" $(yes_if test "$(cat $LAT)" = 5) "$(cat $LAT)"

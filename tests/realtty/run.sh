@@ -117,6 +117,7 @@ start_sim() {  # start_sim COM<N>: a default unit; waits for its ready line
   exit 1
 }
 start_sim COM1
+usb_sim=${pids[-1]}
 start_sim COM2
 usb_pty=$(readlink "$host/com1")
 uart_pty=$(readlink "$host/com2")
@@ -139,6 +140,18 @@ timeout -k 10 "$limit" qemu-system-x86_64 \
   -D "$trace" </dev/null >"$work/qemu.out" 2>&1 &
 qemu=$!
 pids+=("$qemu")  # waited for in the background, so that a signal ends it at once
+# The guest asks for a power cycle of the adapter's unit on its console.
+(
+  while kill -0 "$qemu" 2>/dev/null; do
+    if grep -aq '^=== power-cycle COM1' "$console" 2>/dev/null; then
+      echo "realtty: power-cycling the unit on the adapter"
+      kill -USR1 "$usb_sim"
+      break
+    fi
+    sleep 0.2
+  done
+) &
+pids+=($!)
 wait "$qemu" || status=$?
 guest_time=$(($(date +%s) - guest_start))
 cat "$console"
