@@ -1,0 +1,183 @@
+#!/usr/bin/env bash
+# CorvUpdater through Linux's real serial drivers: boots a Debian kernel in QEMU
+# (software emulation) from an initramfs made here, with QEMU's FTDI adapter
+# (ftdi_sio, /dev/ttyUSB0) and an ISA 16550 (8250, /dev/ttyS1) each wired to a
+# CorvSim unit on this host, runs guest_checks.sh inside and reads its verdict
+# from the guest's console. Exits non-zero on any failed check or a timeout.
+#   bash tests/realtty/run.sh [build folder]      (default: build)
+# Needs qemu-system-x86, busybox-static, cpio, kmod and apt-get download access.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$(cd "${1:-$top/build}" && pwd)
+limit=${CORV_REALTTY_TIMEOUT:-540}   # seconds for the guest, boot to power-off
+stage_start=$(date +%s)
+
+work=$(mktemp -d /tmp/corv-realtty-XXXXXX)
+pids=()
+finish() {
+  local p
+  for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+for tool in qemu-system-x86_64 busybox cpio depmod dpkg-deb apt-get ldd; do
+  command -v "$tool" >/dev/null || { echo "realtty: $tool is missing" >&2; exit 1; }
+done
+for prog in CorvUpdater CorvSim; do
+  [ -x "$build/bin/$prog" ] || { echo "realtty: $build/bin/$prog is not built" >&2; exit 1; }
+done
+
+# --- the kernel: downloaded and unpacked, never installed -------------------
+mkdir -p "$work/deb" "$work/kernel"
+chmod 777 "$work/deb"  # apt's download user writes here
+(
+  cd "$work/deb"
+  timeout 300 apt-get download -q linux-image-amd64 2>&1 | grep -v '^W:' || true
+  meta=$(ls linux-image-amd64_*.deb)
+  dep=$(dpkg-deb -f "$meta" Depends | sed -n 's/^\(linux-image-[^ ,]*\).*/\1/p')
+  [ -n "$dep" ] || { echo "realtty: no kernel package named by $meta" >&2; exit 1; }
+  timeout 300 apt-get download -q "$dep" 2>&1 | grep -v '^W:' || true
+  dpkg-deb -x "$(ls "$dep"_*.deb)" "$work/kernel"
+)
+kver=$(ls "$work/kernel/lib/modules" | head -1)
+kernel_image=$work/kernel/boot/vmlinuz-$kver
+[ -f "$kernel_image" ] || { echo "realtty: no kernel image in the package" >&2; exit 1; }
+echo "realtty: kernel $kver"
+
+# --- the initramfs ---------------------------------------------------------
+root=$work/root
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,etc,corv,lib/modules,opt/corv/bin/LogFiles}
+cp "$(command -v busybox)" "$root/bin/busybox"
+if ldd "$root/bin/busybox" >/dev/null 2>&1; then
+  echo "realtty: busybox is not the static one (busybox-static)" >&2; exit 1
+fi
+
+# The modules the serial devices need, with what each depends on, in load order.
+# The package carries no modules.dep; depmod makes one in the unpacked tree.
+depmod -b "$work/kernel" "$kver"
+moddir=$work/kernel/lib/modules/$kver
+config=$work/kernel/boot/config-$kver
+wanted=(usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio)
+grep -q '^CONFIG_SERIAL_8250=m' "$config" && wanted=(8250 "${wanted[@]}")
+order=()
+add_module() {  # add_module PATH: its dependencies first, then itself
+  local path=$1 dep line
+  for m in "${order[@]}"; do [ "$m" = "$path" ] && return 0; done
+  line=$(grep "^$path:" "$moddir/modules.dep")
+  for dep in ${line#*:}; do add_module "$dep"; done
+  order+=("$path")
+}
+for name in "${wanted[@]}"; do
+  path=$(grep -E "(^|/)${name}\.ko(\.[a-z]+)?:" "$moddir/modules.dep" | cut -d: -f1 | head -1)
+  if [ -z "$path" ]; then
+    grep -qE "/${name//-/[-_]}\.ko" "$moddir/modules.builtin" &&
+      continue  # built into the kernel
+    echo "realtty: module $name not found" >&2; exit 1
+  fi
+  add_module "$path"
+done
+: >"$root/lib/modules/load.order"
+for path in "${order[@]}"; do
+  base=$(basename "$path")
+  case $base in
+    *.ko.xz) xz -dc "$moddir/$path" >"$root/lib/modules/${base%.xz}"; base=${base%.xz} ;;
+    *.ko.zst) zstd -qdc "$moddir/$path" >"$root/lib/modules/${base%.zst}"; base=${base%.zst} ;;
+    *) cp "$moddir/$path" "$root/lib/modules/$base" ;;
+  esac
+  echo "$base" >>"$root/lib/modules/load.order"
+done
+echo "realtty: modules $(tr '\n' ' ' <"$root/lib/modules/load.order")"
+
+# The program and the libraries it loads.
+cp "$build/bin/CorvUpdater" "$root/opt/corv/bin/"
+ldd "$build/bin/CorvUpdater" | grep -o '/[^ ]*' | while read -r lib; do
+  mkdir -p "$root$(dirname "$lib")"
+  cp -L "$lib" "$root$lib"
+done
+cp "$here/guest_init.sh" "$root/init"
+cp "$here/guest_checks.sh" "$root/checks.sh"
+chmod +x "$root/init"
+printf 'root:x:0:0:root:/:/bin/sh\nline:x:1000:1000:line:/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\nline:x:1000:\n' >"$root/etc/group"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initrd.gz"
+
+# --- the units on this host ------------------------------------------------
+host=$work/host
+mkdir -p "$host"
+start_sim() {  # start_sim COM<N>: a default unit; waits for its ready line
+  local n=$1 i
+  CORVANTAROOT=$host "$build/bin/CorvSim" --state "$host/$n.state" "$n" >"$host/$n.out" 2>&1 &
+  pids+=($!)
+  for i in $(seq 100); do grep -q ready "$host/$n.out" && return 0; sleep 0.1; done
+  echo "realtty: CorvSim $n did not start: $(cat "$host/$n.out")" >&2
+  exit 1
+}
+start_sim COM1
+usb_sim=${pids[-1]}
+start_sim COM2
+usb_pty=$(readlink "$host/com1")
+uart_pty=$(readlink "$host/com2")
+
+# --- the guest -------------------------------------------------------------
+console=$work/console.txt
+trace=$work/qemu-trace.txt
+echo "realtty: booting the guest (limit ${limit} s)"
+guest_start=$(date +%s)
+status=0
+timeout -k 10 "$limit" qemu-system-x86_64 \
+  -machine pc -accel tcg -m 512 -smp 1 -nographic -no-reboot -monitor none \
+  -kernel "$kernel_image" -initrd "$work/initrd.gz" \
+  -append "console=ttyS0 panic=-1 quiet loglevel=3 8250.nr_uarts=4" \
+  -serial "file:$console" \
+  -chardev "serial,id=uart,path=$uart_pty" -serial chardev:uart \
+  -device qemu-xhci,id=xhci \
+  -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,bus=xhci.0,chardev=usb \
+  -trace usb_serial_set_data -trace usb_serial_set_baud -trace serial_update_parameters \
+  -D "$trace" </dev/null >"$work/qemu.out" 2>&1 &
+qemu=$!
+pids+=("$qemu")  # waited for in the background, so that a signal ends it at once
+# The guest asks for a power cycle of the adapter's unit on its console.
+(
+  while kill -0 "$qemu" 2>/dev/null; do
+    if grep -aq '^=== power-cycle COM1' "$console" 2>/dev/null; then
+      echo "realtty: power-cycling the unit on the adapter"
+      kill -USR1 "$usb_sim"
+      break
+    fi
+    sleep 0.2
+  done
+) &
+pids+=($!)
+wait "$qemu" || status=$?
+guest_time=$(($(date +%s) - guest_start))
+cat "$console"
+[ -s "$work/qemu.out" ] && sed 's/^/qemu: /' "$work/qemu.out"
+echo "realtty: guest wall time ${guest_time} s"
+
+# --- the verdict -------------------------------------------------------------
+passed=0
+failed=0
+host_check() {
+  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "PASS: $1"
+  else failed=$((failed + 1)); echo "FAIL: $1"; fi
+}
+grep -q 'parity E' "$trace" && host_check "usb: even parity reaches QEMU's FTDI device" 0 ||
+  host_check "usb: even parity reaches QEMU's FTDI device" 1
+if [ "$status" -ne 0 ]; then
+  echo "realtty: QEMU ended with status $status (124: the guest ran past ${limit} s)" >&2
+fi
+summary=$(grep -aE '^[0-9]+ passed, [0-9]+ failed' "$console" | tail -1 || true)
+if [ -z "$summary" ]; then
+  echo "realtty: no verdict from the guest" >&2
+  failed=$((failed + 1))
+else
+  passed=$((passed + ${summary%% passed*}))
+  rest=${summary#*, }
+  failed=$((failed + ${rest%% failed*}))
+fi
+echo "realtty: $passed passed, $failed failed; stage time $(($(date +%s) - stage_start)) s"
+[ "$status" -eq 0 ] && [ "$failed" -eq 0 ]
