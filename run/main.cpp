@@ -4,12 +4,12 @@
 #include <vector>
 
 #include "link/system_port.h"
-#include "platform/program_path.h"
+#include "platform/process.h"
 #include "run/program.h"
 
 int main(int argc, char** argv) {
   corv::Context ctx(corv::TerminalConsole(), corv::SystemClock());
-  ctx.programPath = corv::ProgramPath(argc > 0 ? argv[0] : nullptr);
+  ctx.programPath = corv::OwnProgramPath(argc > 0 ? argv[0] : nullptr);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const std::unique_ptr<corv::PortDriver> ports = corv::SystemPortDriver();
   corv::StartOptions options;
