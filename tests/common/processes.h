@@ -1,6 +1,7 @@
-// Running the built programs from the end-to-end tests: where they are, starting
-// one with its output on a pipe, reading that output until a text shows, its
-// exit status, CorvSim started and serving, and a program run to its end.
+// Running the built programs from the end-to-end tests: starting one (a Windows
+// one under Wine, see updater_build.h) with its output on a pipe, reading that
+// output until a text shows, its exit status, CorvSim started and serving, and
+// a program run to its end.
 // Real time.
 #pragma once
 #include <fcntl.h>
@@ -14,13 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace corv::testing {
+#include "tests/common/updater_build.h"
 
-// The programs' folder: CORV_BIN_DIR, or build/bin.
-inline std::string BinDir() {
-  const char* d = std::getenv("CORV_BIN_DIR");
-  return d ? d : "build/bin";
-}
+namespace corv::testing {
 
 struct Child {
   pid_t pid = -1;
@@ -61,11 +58,7 @@ inline Child Start(const std::string& program, const std::vector<std::string>& a
     if (!how.dir.empty() && chdir(how.dir.c_str()) != 0) _exit(126);
     for (const auto& name : how.unset) unsetenv(name.c_str());
     for (const auto& e : how.env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    ExecProgram(program, args);
   }
   if (how.input == Input::Pipe) {
     close(toChild[0]);

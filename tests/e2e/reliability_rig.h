@@ -1,6 +1,7 @@
 // The bench of the reliability end-to-end tests: one sandbox (machine folder,
 // lock folder, home folder with CorvBoot, a copy of CorvUpdater so that every
-// run's log lands in its LogFiles) with any number of CorvSim units on their
+// run's log lands in its LogFiles; the Windows build under Wine when the tests
+// are switched to it) with any number of CorvSim units on their
 // COM ports, and CorvUpdater runs that stay open while the test watches them:
 // on pipes with standard input kept open (answers typed later), or on a
 // pseudo-terminal console whose settings are compared before and after.
@@ -109,7 +110,7 @@ struct LiveRun {
     const size_t at = text.find("LogFile = ");
     if (at == std::string::npos) return {};
     const size_t end = text.find_first_of("\r\n", at);  // a terminal shows CR LF
-    return text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
+    return testing::HostPath(text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10));
   }
 };
 
@@ -122,13 +123,10 @@ struct OnTerminal {
 
 class UnitsBench {
  public:
-  UnitsBench() {
-    char tmpl[] = "/tmp/corv-e2e-rel-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    fs::create_directories(dir_ + "/machine");
+  UnitsBench() : dir_(MakeDir()), machine_(dir_ + "/machine", testing::Build::UnderTest) {
     fs::create_directories(dir_ + "/locks");
     fs::create_directories(dir_ + "/home/bin");
-    fs::copy_file(BinDir() + "/CorvUpdater", dir_ + "/CorvUpdater");
+    program_ = testing::PlaceUpdater(dir_);
     fs::copy_file(BinDir() + "/CorvBoot", dir_ + "/home/bin/CorvBoot");
     env_ = {"CORVANTAROOT=" + dir_ + "/machine", "CORVANTALOCKDIR=" + dir_ + "/locks",
             "CORVUPDATER=" + dir_ + "/home"};
@@ -276,15 +274,18 @@ class UnitsBench {
     if (chdir(dir_.c_str()) != 0) _exit(126);
     unsetenv("CORVANTAPORT");
     for (const auto& e : env_) putenv(const_cast<char*>(e.c_str()));
-    const std::string program = dir_ + "/CorvUpdater";
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    testing::ExecProgram(program_, args);
+  }
+  static std::string MakeDir() {
+    char tmpl[] = "/tmp/corv-e2e-rel-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    fs::create_directories(dir + "/machine");
+    return dir;
   }
 
   std::string dir_;
+  testing::UpdaterMachine machine_;
+  std::string program_;
   std::vector<std::string> env_;
   std::map<int, Child> sims_;
 };

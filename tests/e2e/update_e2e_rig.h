@@ -1,7 +1,9 @@
 // The bench of the end-to-end update tests: a sandbox folder with its own
 // machine folder, lock folder, a copy of CorvUpdater (so its LogFiles folder is
-// in the sandbox), a home folder with CorvBoot, CorvSim serving COM1 with a
-// given profile, and the unit's state file read after CorvSim ends. Real time.
+// in the sandbox; the Windows build under Wine when the tests are switched to
+// it, see tests/common/updater_build.h), a home folder with CorvBoot, CorvSim
+// serving COM1 with a given profile, and the unit's state file read after
+// CorvSim ends. Real time.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -62,14 +64,13 @@ struct RunResult {
 
 class Sandbox {
  public:
-  // `profile`: CorvSim profile lines over the default unit.
-  explicit Sandbox(const std::string& profile) {
-    char tmpl[] = "/tmp/corv-e2e-update-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    fs::create_directories(dir_ + "/machine");
+  // `profile`: CorvSim profile lines over the default unit; `build`: the
+  // CorvUpdater that runs.
+  explicit Sandbox(const std::string& profile, testing::Build build = testing::Build::UnderTest)
+      : dir_(MakeDir()), machine_(dir_ + "/machine", build) {
     fs::create_directories(dir_ + "/locks");
     fs::create_directories(dir_ + "/home/bin");
-    fs::copy_file(BinDir() + "/CorvUpdater", dir_ + "/CorvUpdater");
+    program_ = testing::PlaceUpdater(dir_, build);
     fs::copy_file(BinDir() + "/CorvBoot", dir_ + "/home/bin/CorvBoot");
     std::ofstream(dir_ + "/unit.txt") << profile;
     env_ = {"CORVANTAROOT=" + dir_ + "/machine", "CORVANTALOCKDIR=" + dir_ + "/locks", "CORVUPDATER=" + dir_ + "/home"};
@@ -91,8 +92,12 @@ class Sandbox {
   // Runs CorvUpdater with `args` (COM1 is added) and `input` typed.
   RunResult Run(std::vector<std::string> args, const std::string& input = "") {
     args.push_back("COM1");
+    return RunAsIs(args, input);
+  }
+  // The same with `args` as they stand (a port of its own, or none).
+  RunResult RunAsIs(const std::vector<std::string>& args, const std::string& input = "") {
     const auto t0 = std::chrono::steady_clock::now();
-    Child c = Start(dir_ + "/CorvUpdater", args, env_, dir_, input);
+    Child c = Start(program_, args, env_, dir_, input);
     RunResult r;
     ReadUntil(c.out, r.out, "", 240);
     r.status = WaitFor(c.pid, 10);
@@ -120,7 +125,7 @@ class Sandbox {
     const std::string slavePath = ptsname(master);
     const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
     tcgetattr(slave, &t.before);
-    const std::string program = dir_ + "/CorvUpdater";
+    const std::string program = program_;
     const pid_t pid = fork();
     if (pid == 0) {
       setsid();
@@ -131,11 +136,7 @@ class Sandbox {
       if (chdir(dir_.c_str()) != 0) _exit(126);
       unsetenv("CORVANTAPORT");
       for (const auto& e : env_) putenv(const_cast<char*>(e.c_str()));
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
+      testing::ExecProgram(program, args);
     }
     ReadUntil(master, t.run.out, prompt, 60);
     tcgetattr(slave, &t.during);
@@ -193,7 +194,8 @@ class Sandbox {
     }
     return newest.empty() ? std::string() : ReadFileText(newest);
   }
-  std::string Registry() const { return ReadFileText(dir_ + "/machine/registry.reg"); }
+  // The port the program saved after its last successful update ("" none).
+  std::string SavedPort() const { return machine_.SavedPort(); }
   bool LockLeft() const { return fs::exists(dir_ + "/locks/lockCorvantaCommPort1"); }
 
   void StopSim() {
@@ -205,7 +207,16 @@ class Sandbox {
   }
 
  private:
+  static std::string MakeDir() {
+    char tmpl[] = "/tmp/corv-e2e-update-XXXXXX";
+    const std::string dir = mkdtemp(tmpl);
+    fs::create_directories(dir + "/machine");
+    return dir;
+  }
+
   std::string dir_;
+  testing::UpdaterMachine machine_;
+  std::string program_;
   std::vector<std::string> env_;
   Child sim_;
   std::string simOut_;
