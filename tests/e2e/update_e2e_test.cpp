@@ -12,7 +12,7 @@ void ExpectUpdated(Sandbox& box, const RunResult& r, const std::string& checksum
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(r.Has("Success: all operations are complete\n")) << r.out;
   EXPECT_FALSE(box.LockLeft());
-  EXPECT_NE(box.Registry().find("\"CommPort\"=\"1\""), std::string::npos) << box.Registry();
+  EXPECT_EQ(box.SavedPort(), "1");
   auto s = box.State();
   EXPECT_EQ(s["mode"], "software");
   EXPECT_EQ(s["version"], "510");
@@ -53,7 +53,7 @@ TEST(UpdateE2E, CurrentUnitNothingWrittenThenW) {
   auto s = box.State();
   EXPECT_EQ(s["passes"], "0");
   EXPECT_EQ(s["flashBlocks"], "0");
-  EXPECT_EQ(box.Registry().find("CommPort"), std::string::npos);  // nothing written, nothing saved
+  EXPECT_EQ(box.SavedPort(), "");  // nothing written, nothing saved
   EXPECT_FALSE(box.LockLeft());
 
   RunResult w = box.Run({"-y", "-d", "-w"});
@@ -62,6 +62,30 @@ TEST(UpdateE2E, CurrentUnitNothingWrittenThenW) {
       << w.out;
   ExpectUpdated(box, w, "0xCFD9091F");
   EXPECT_EQ(box.State()["passes"], "1");
+}
+
+// The fastest programming rate: the link steps up to 921600 for the flash
+// passes and the files (CorvSim hears nothing at a rate it was not switched to).
+TEST(UpdateE2E, ProgrammingAt921600) {
+  Sandbox box("");
+  RunResult r = box.Run({"-y", "-d", "-r", "921600"});
+  EXPECT_TRUE(r.Has("Stepping up baud rate to 921600\n")) << r.out;
+  EXPECT_FALSE(r.Has("falling back to standard speed")) << r.out;
+  ExpectUpdated(box, r, "0xCFD9091F");
+}
+
+// A named port that is not there: the run says so, searches the ports and
+// finds the unit on COM1. (COM40: under Wine COM1 to COM32 always exist.)
+TEST(UpdateE2E, NamedPortMissingThenFoundBySearch) {
+  Sandbox box("");
+  RunResult r = box.RunAsIs({"-y", "-i", "COM40"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(r.Has("Opening COM40\nCOM40 is not present on this computer\nSearching ports...\n")) << r.out;
+  EXPECT_TRUE(r.Has("Probing COM1\n")) << r.out;
+  EXPECT_TRUE(r.Has("-- Found Unit (direct connection)\n")) << r.out;
+  EXPECT_FALSE(r.Has("Probing COM2\n")) << r.out;
+  EXPECT_FALSE(box.LockLeft());
+  EXPECT_EQ(box.State()["version"], "490");
 }
 
 TEST(UpdateE2E, NewerSoftwareAndOldBootLoaderAreRewritten) {
