@@ -24,6 +24,11 @@ using held::win32::Entry;
 HANDLE runThread = nullptr;
 DWORD runThreadId = 0;
 volatile LONG aborting = 0;
+// The console line's writer, made at installation and waiting for the word:
+// making a thread while the run's thread is stopped could wait for a lock
+// that thread holds.
+HANDLE sayWord = nullptr;
+HANDLE sayer = nullptr;
 
 void Say(HANDLE h, const char* text, DWORD length) {
   while (length > 0) {
@@ -35,6 +40,7 @@ void Say(HANDLE h, const char* text, DWORD length) {
 }
 
 DWORD WINAPI SayAborted(LPVOID) {
+  if (WaitForSingleObject(sayWord, INFINITE) != WAIT_OBJECT_0) return 0;
   static constexpr char kConsole[] = "\n-- aborted\n";  // as the console sink shows CR LF
   Say(GetStdHandle(STD_OUTPUT_HANDLE), kConsole, sizeof kConsole - 1);
   return 0;
@@ -68,10 +74,7 @@ DWORD AbortedLogLine(const Entry& log, char* out) {
     Say(log->handle, line, AbortedLogLine(*log, line));
   }
   held::win32::ReleaseEverything();
-  if (HANDLE writer = CreateThread(nullptr, 0, SayAborted, nullptr, 0, nullptr)) {
-    WaitForSingleObject(writer, 200);
-    CloseHandle(writer);
-  }
+  if (sayer && SetEvent(sayWord)) WaitForSingleObject(sayer, 200);
   TerminateProcess(GetCurrentProcess(), 1);
   for (;;) Sleep(INFINITE);
 }
@@ -87,6 +90,8 @@ void InstallAbortHandler() {
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &runThread,
                     THREAD_SUSPEND_RESUME, FALSE, 0);
     runThreadId = GetCurrentThreadId();
+    sayWord = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (sayWord) sayer = CreateThread(nullptr, 0, SayAborted, nullptr, 0, nullptr);
   }
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   std::signal(SIGABRT, OnAbortSignal);
