@@ -4,7 +4,7 @@
 // prefix made by tests/wine/prepare.sh). The same test code drives either:
 // - PlaceUpdater copies the program into a sandbox (its LogFiles go there);
 // - ExecProgram runs a program, a Windows one (.exe) as `wine <exe> args...`
-//   with the paths among its arguments and settings written as Windows sees them;
+//   with the paths among its arguments written as Windows names them;
 // - UpdaterMachine is "this PC" of one sandbox: natively its machine folder;
 //   under Wine the prefix, taken by this sandbox alone, whose COM1 to COM32
 //   follow the machine folder's com<N> entries and whose saved port starts
@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -165,15 +166,14 @@ constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Oxlerand\\Corvanta";
 }  // namespace wine
 
 // Replaces this (forked) process with `program` and `args`. A Windows program
-// runs as `wine <program> args...`, its absolute-path arguments and the home
-// and lock folders in CORVUPDATER and CORVANTALOCKDIR in Windows form.
+// runs as `wine <program> args...`, its absolute-path arguments in Windows form
+// (a leading "/" would make an option of them there). Settings in the
+// environment stay as they are: Windows takes "/tmp/x" as the folder \tmp\x
+// of the current drive, and Wine runs the program on Z:, the host's "/".
 [[noreturn]] inline void ExecProgram(const std::string& program, const std::vector<std::string>& args) {
   std::vector<std::string> argv;
   if (IsWindowsProgram(program)) {
     if (!std::getenv("WINEDEBUG")) setenv("WINEDEBUG", "-all", 1);  // nor the launcher's hints
-    for (const char* name : {"CORVUPDATER", "CORVANTALOCKDIR"}) {
-      if (const char* v = std::getenv(name); v && v[0] == '/') setenv(name, WindowsPath(v).c_str(), 1);
-    }
     argv = {"wine", program};
     for (const auto& a : args) argv.push_back(wine::Argument(a));
     close_range(3, ~0U, 0);  // nor the other runs' pipes to Wine's service processes
@@ -195,14 +195,22 @@ class UpdaterMachine {
  public:
   UpdaterMachine(const std::string& machineFolder, Build build) : folder_(machineFolder), wine_(IsWindows(build)) {
     if (!wine_) return;
-    // One sandbox at a time per prefix: the ports link and the saved port are the prefix's.
+    // One sandbox at a time per prefix, as the ports link and the saved port
+    // are the prefix's: in this process, and (the lock) across test processes.
+    if (Active()) throw std::logic_error("a second sandbox under Wine while one lives");
     lock_ = open((wine::Prefix() + "/corvanta-e2e.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lock_ >= 0) flock(lock_, LOCK_EX);
-    wine::EnsurePorts();
-    const std::string link = wine::PortsFolder(), fresh = link + ".new";
-    std::filesystem::remove(fresh);
-    std::filesystem::create_directory_symlink(machineFolder, fresh);
-    std::filesystem::rename(fresh, link);
+    try {
+      wine::EnsurePorts();
+      const std::string link = wine::PortsFolder(), fresh = link + ".new";
+      std::filesystem::remove(fresh);
+      std::filesystem::create_directory_symlink(machineFolder, fresh);
+      std::filesystem::rename(fresh, link);
+    } catch (...) {
+      close(lock_);
+      throw;
+    }
+    Active() = true;
     // Also the first Wine process of the sandbox: Wine's services, should the
     // server have to start them, hold this tool's output and not a run's.
     wine::RunTool({"wine", "reg", "delete", wine::kCorvantaKey, "/f"});
@@ -212,6 +220,7 @@ class UpdaterMachine {
     std::error_code ec;
     std::filesystem::remove(wine::PortsFolder(), ec);
     if (lock_ >= 0) close(lock_);
+    Active() = false;
   }
   UpdaterMachine(const UpdaterMachine&) = delete;
   UpdaterMachine& operator=(const UpdaterMachine&) = delete;
@@ -237,6 +246,11 @@ class UpdaterMachine {
   }
 
  private:
+  static bool& Active() {
+    static bool active = false;
+    return active;
+  }
+
   std::string folder_;
   bool wine_;
   int lock_ = -1;
