@@ -83,7 +83,8 @@ namespace wine {
 
 inline std::string Prefix() {
   const char* p = std::getenv("WINEPREFIX");
-  return p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
+  const std::string prefix = p ? p : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") + "/.wine";
+  return std::filesystem::absolute(prefix).string();
 }
 
 // What a host-side argument means to the Windows program: an absolute path
@@ -135,7 +136,10 @@ constexpr int kPorts = 32;  // the ports the program searches
 // is a link to the machine folder of the sandbox that holds the prefix: so a
 // run opens the pseudo-terminal CorvSim linked there, without a server restart.
 // Every searched port has a value, so Wine gives the host's own serial devices
-// numbers above COM32, where no search goes.
+// numbers above COM32, where no search goes. A value whose path is not there
+// still makes a device, one that opens and fails its first comm call (error 1):
+// a port missing as Windows reports it (error 2) is one above COM32 with no
+// host device behind it, such as COM40.
 inline std::string PortsFolder() { return Prefix() + "/corvanta"; }
 
 // Sets the port values when they are not there yet, then restarts the server
@@ -153,6 +157,7 @@ inline void EnsurePorts() {
       for (int n = 1; n <= kPorts; ++n) reg << "\"COM" << n << "\"=\"" << PortsFolder() << "/com" << n << "\"\r\n";
     }
     RunTool({"wine", "reg", "import", file});
+    std::filesystem::remove(file);
     RunTool({"wineserver", "-k"});
     RunTool({"wineserver", "-w"});
     RunTool({"wineserver", "-p"});
