@@ -6,8 +6,7 @@
 // record alone.
 #include "link/link.h"
 
-#include <cerrno>
-
+#include "platform/system_error.h"
 #include "support/files.h"
 
 namespace corv {
@@ -54,12 +53,12 @@ void Link::Holding() {
 bool Link::CurrentLine(LineSettings& line) {
   const RunSettings& s = ctx.settings;
   if (s.portNumber < 1) {
-    lastOpen = Refused(OpenOutcome::NotPresent, ENOENT);
+    lastOpen = Refused(OpenOutcome::NotPresent, NoSuchDeviceError());
     return false;
   }
   if (s.baudRate <= 0) {
     // Rate 0 would mean hang-up on a real line; no port is set to such a rate.
-    lastOpen = Refused(OpenOutcome::SettingRefused, EINVAL);
+    lastOpen = Refused(OpenOutcome::SettingRefused, InvalidSettingError());
     return false;
   }
   line.baud = s.baudRate;
@@ -169,7 +168,7 @@ bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {
     OutStream& d = ctx.Detail();
     d << "Error re-opening port: ";
     // By what failed, not by number: a failed step's own errno may equal one
-    // of the numbers that stand for these (EIO is 5).
+    // of the numbers that stand for these (EIO is 5 on Linux).
     switch (lastOpen.outcome) {
       case OpenOutcome::NotPresent:
         d << "COM" << Dec{n} << " is not present on this computer\r\n";

@@ -39,13 +39,17 @@ void PortBase::Purge() {
   ReportLineErrors();
 }
 
+OpenOutcome PortBase::OutcomeOfLineFailure(int err) const {
+  return err == EINVAL                   ? OpenOutcome::SettingRefused
+         : err == ENODEV || err == ENXIO ? OpenOutcome::NotPresent
+                                         : OpenOutcome::OtherError;
+}
+
 bool PortBase::Reconfigure(const LineSettings& line, int16_t readTimeoutMs, OpenResult& result) {
   // SetLine purges first and reports its own failure.
   if (SetLine(line) < 0) {
     const int err = LastError();
-    result.outcome = err == EINVAL                   ? OpenOutcome::SettingRefused
-                     : err == ENODEV || err == ENXIO ? OpenOutcome::NotPresent
-                                                     : OpenOutcome::OtherError;
+    result.outcome = OutcomeOfLineFailure(err);
     result.systemError = err;
     result.errorText = ErrorText();
     return false;

@@ -39,6 +39,9 @@ class PortBase : public SerialPort {
   virtual int LastError() const = 0;
   // The read time-out of every later read.
   virtual void SetReadTimeout(int16_t ms) = 0;
+  // What a failed line setting with error `err` stands for, as a failed open
+  // would tell it (by the errno numbers unless the backend knows better).
+  virtual OpenOutcome OutcomeOfLineFailure(int err) const;
 
   void Report(std::string_view text) const {
     if (hook_) hook_(text);

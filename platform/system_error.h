@@ -9,4 +9,9 @@ std::string SystemReason(int errorNumber);
 // "Error: " and SystemReason.
 std::string SystemErrorText(int errorNumber);
 
+// The system's numbers for the two refusals the link makes itself: no such
+// port, and a line setting no port takes.
+int NoSuchDeviceError();
+int InvalidSettingError();
+
 }  // namespace corv

@@ -1,6 +1,7 @@
 // Locating and running CorvBoot.
 #include "run/boot_program.h"
 
+#include "platform/conventions.h"
 #include "support/files.h"
 #include "support/ini.h"
 
@@ -10,14 +11,14 @@ std::string HomeFolder(Context& ctx) {
   if (!ctx.settings.homeFolder.empty()) return ctx.settings.homeFolder;
   std::string home = ReadIniString(ctx, ctx.settings.parameterFile, "CorvantaHomeDir");
   if (!home.empty()) return home;
-  return "/opt/corvanta/current";
+  return DefaultHomeFolder();
 }
 
 std::string BootProgramPath(Context& ctx) {
   std::string exe = ReadIniString(ctx, ctx.settings.parameterFile, "CorvBootEXE");
   if (!exe.empty()) return exe;
   std::string bin = WithTrailingSeparator(HomeFolder(ctx)) + "bin";
-  std::string path = bin + "/CorvBoot";
+  std::string path = WithTrailingSeparator(bin) + BootProgramFile();
   if (!FileExists(path)) Fatal(ctx, "Cannot find CorvBoot in " + bin);
   return path;
 }

@@ -9,10 +9,10 @@
 namespace corv {
 
 // CORVUPDATER (settings.homeFolder), else the parameter-file key
-// CorvantaHomeDir, else /opt/corvanta/current.
+// CorvantaHomeDir, else the system's default (/opt/corvanta/current; F:\EPROM\Corvanta\Current on Windows).
 std::string HomeFolder(Context& ctx);
 
-// The parameter-file key CorvBootEXE as it stands, else <home>/bin/CorvBoot,
+// The parameter-file key CorvBootEXE as it stands, else <home>/bin/CorvBoot (CorvBoot.exe on Windows),
 // which must exist (fatal "Cannot find CorvBoot in <home>/bin").
 std::string BootProgramPath(Context& ctx);
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/conventions.h"
 #include "support/files.h"
 
 namespace corv {
@@ -51,12 +52,13 @@ char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' +
 
 bool StartsWithCom(std::string_view text) { return text.size() > 3 && UpperCase(text.substr(0, 3)) == "COM"; }
 
-// An argument beginning with "/" that holds a second "/" is an absolute path,
-// so that a parameter file can be named as /srv/line1/job.ini.
+// Where "/" begins absolute paths, an argument beginning with "/" that holds a
+// second "/" is one, so that a parameter file can be named as
+// /srv/line1/job.ini; on Windows "/" always begins options.
 bool IsOptionGroup(std::string_view arg) {
   if (arg.empty()) return false;
   if (arg[0] == '-' || arg[0] == '+') return true;
-  return arg[0] == '/' && arg.find('/', 1) == std::string_view::npos;
+  return arg[0] == '/' && !(SlashPathsAreFiles() && arg.find('/', 1) != std::string_view::npos);
 }
 
 // A starting rate is a positive whole number that fits the setting: decimal

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "platform/conventions.h"
+
 namespace corv {
 
 bool IsPathSeparator(char c) { return c == '/' || c == ':' || c == '\\'; }
@@ -16,7 +18,7 @@ std::string DirectoryPart(std::string_view path) {
 
 std::string WithTrailingSeparator(std::string_view path) {
   if (!path.empty() && IsPathSeparator(path.back())) return std::string(path);
-  return std::string(path) + "/";
+  return std::string(path) + AppendedSeparator();
 }
 
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {

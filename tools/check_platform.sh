@@ -26,7 +26,7 @@ is_pending() {
 # The neutral sources and headers of the program: the product folders less the
 # backend folders and the build-time generator.
 neutral_files() {
-  find "${product[@]}" -path platform/posix -prune -o -path payloads/generator -prune -o \
+  find "${product[@]}" -path platform/posix -prune -o -path platform/win32 -prune -o -path payloads/generator -prune -o \
     \( -name '*.cpp' -o -name '*.h' \) -print | sort | while read -r f; do
     is_pending "$f" || echo "$f"
   done

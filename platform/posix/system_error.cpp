@@ -1,6 +1,7 @@
 // strerror_r, in whichever of its two forms the C library offers.
 #include "platform/system_error.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace corv {
@@ -19,5 +20,8 @@ std::string SystemReason(int errorNumber) {
 }
 
 std::string SystemErrorText(int errorNumber) { return "Error: " + SystemReason(errorNumber); }
+
+int NoSuchDeviceError() { return ENOENT; }
+int InvalidSettingError() { return EINVAL; }
 
 }  // namespace corv

@@ -1,0 +1,100 @@
+// The abort handler on Windows: the console's Ctrl-C, Ctrl-Break, close,
+// log-off and shut-down events, and SIGABRT. The system runs a console event's
+// handler on a thread of its own while the run goes on, so the handler first
+// stops the run's thread: from there on it reads the held record as a POSIX
+// signal would, between two steps of the run. The log line goes first and the
+// console line last, the console's with a time limit: a console that takes no
+// output (a pipe nobody reads) must not keep the handler from ending the
+// process. A process started with Ctrl-C ignored gets no Ctrl-C event at all.
+#include "run/abort_handler.h"
+
+#include <windows.h>
+
+#include <csignal>
+
+#include "platform/log_file.h"
+#include "platform/win32/held_record.h"
+
+namespace corv {
+
+namespace {
+
+using held::win32::Entry;
+
+HANDLE runThread = nullptr;
+DWORD runThreadId = 0;
+volatile LONG aborting = 0;
+// The console line's writer, made at installation and waiting for the word:
+// making a thread while the run's thread is stopped could wait for a lock
+// that thread holds.
+HANDLE sayWord = nullptr;
+HANDLE sayer = nullptr;
+
+void Say(HANDLE h, const char* text, DWORD length) {
+  while (length > 0) {
+    DWORD n = 0;
+    if (!WriteFile(h, text, length, &n, nullptr) || n == 0) return;
+    text += n;
+    length -= n;
+  }
+}
+
+DWORD WINAPI SayAborted(LPVOID) {
+  if (WaitForSingleObject(sayWord, INFINITE) != WAIT_OBJECT_0) return 0;
+  static constexpr char kConsole[] = "\n-- aborted\n";  // as the console sink shows CR LF
+  Say(GetStdHandle(STD_OUTPUT_HANDLE), kConsole, sizeof kConsole - 1);
+  return 0;
+}
+
+// "-- aborted" as a log line of its own: the open line ended first, the line
+// stamped, and the stamp of the next line after it, as every line has.
+DWORD AbortedLogLine(const Entry& log, char* out) {
+  static constexpr char kText[] = "-- aborted\r\n";
+  const uint32_t ms = held::win32::TickMs() - static_cast<uint32_t>(log.openedMs);
+  size_t n = 0;
+  const auto line = static_cast<LogLine>(log.line);
+  if (line == LogLine::Open) {
+    out[n++] = '\r';
+    out[n++] = '\n';
+  }
+  if (line != LogLine::Stamped) n += FormatLogStamp(ms, out + n);
+  for (size_t i = 0; i + 1 < sizeof kText; ++i) out[n++] = kText[i];
+  n += FormatLogStamp(ms, out + n);
+  return static_cast<DWORD>(n);
+}
+
+[[noreturn]] void Abort() {
+  // One way out at a time: a second event waits for the first to end the process.
+  if (InterlockedExchange(&aborting, 1) != 0) {
+    for (;;) Sleep(INFINITE);
+  }
+  if (runThread && GetCurrentThreadId() != runThreadId) SuspendThread(runThread);
+  if (const Entry* log = held::win32::FindHeld(held::Kind::Log)) {
+    char line[64];
+    Say(log->handle, line, AbortedLogLine(*log, line));
+  }
+  held::win32::ReleaseEverything();
+  if (sayer && SetEvent(sayWord)) WaitForSingleObject(sayer, 200);
+  TerminateProcess(GetCurrentProcess(), 1);
+  for (;;) Sleep(INFINITE);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD) { Abort(); }
+
+extern "C" void OnAbortSignal(int) { Abort(); }
+
+}  // namespace
+
+void InstallAbortHandler() {
+  if (!runThread) {
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &runThread,
+                    THREAD_SUSPEND_RESUME, FALSE, 0);
+    runThreadId = GetCurrentThreadId();
+    sayWord = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (sayWord) sayer = CreateThread(nullptr, 0, SayAborted, nullptr, 0, nullptr);
+  }
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  std::signal(SIGABRT, OnAbortSignal);
+}
+
+}  // namespace corv
