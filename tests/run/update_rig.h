@@ -69,11 +69,13 @@ struct ProgramBench {
     fs::create_directories(dir + "/locks");
     setenv("CORVANTAROOT", dir.c_str(), 1); ReadSystemEnvironment();
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
+    ForgetSavedPort();
     ctx.programPath = dir + "/bin/CorvUpdater";
   }
   ~ProgramBench() {
     unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
+    ForgetSavedPort();
   }
   ProgramBench(const ProgramBench&) = delete;
   ProgramBench& operator=(const ProgramBench&) = delete;
@@ -125,7 +127,7 @@ struct UpdateBench : ProgramBench {
   }
   // The run's log file (one per run).
   std::string Log() const {
-    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path());
+    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path().string());
     return {};
   }
   bool LockLeft() const { return fs::exists(dir + "/locks/lockCorvantaCommPort3"); }
