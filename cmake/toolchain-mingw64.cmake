@@ -11,8 +11,6 @@ set(CMAKE_C_COMPILER ${corv_mingw}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${corv_mingw}-g++-posix)
 set(CMAKE_ASM_COMPILER ${corv_mingw}-gcc-posix)
 set(CMAKE_RC_COMPILER ${corv_mingw}-windres)
-set(CMAKE_AR /usr/bin/${corv_mingw}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB /usr/bin/${corv_mingw}-ranlib CACHE FILEPATH "")
 
 # Libraries, headers and packages come from the mingw tree only, never from the
 # build machine's; programs (the tools that run during the build) from the build
