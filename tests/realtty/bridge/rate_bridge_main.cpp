@@ -2,8 +2,8 @@
 // chardev to a CorvSim pseudo-terminal, and sets on that terminal the rate and
 // format the guest's driver set on the emulated adapter, which QEMU tells only
 // through its trace (usb_serial_set_baud, usb_serial_set_data). A socket
-// chardev gives the guest CTS, DSR and DCD high, so the far end sees a unit
-// that raises CTS, at the rate the program asked for.
+// chardev gives the guest CTS, DSR and DCD high, so the program in the guest
+// sees a unit that raises CTS, and the unit hears the rate the program set.
 //   CorvRateBridge --listen SOCKET --tty PATH --trace FILE --bus N
 // Listens on the Unix socket SOCKET (QEMU connects as a client), prints
 // "ready" once it does, follows FILE (QEMU's -D file with the log backend) for
