@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "flash/exchange.h"
 #include "flash/transfer_ring.h"
 #include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
 #include "platform/registry_store.h"
 
 namespace corv {
@@ -37,33 +37,26 @@ class FlashBlocks {
 
  private:
   bool WriteOne(const ImageRecord& r) {
-    Context& ctx = link_.ctx;
-    Packet& p = link_.packet;
     // Only a block of the largest size needs the 16-bit length field.
     const bool longBlock = r.length == kMaxBlock;
-    const cmd::Command& c = longBlock ? cmd::kWriteFlashLong : cmd::kWriteFlashShort;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      p.BeginCommand(link_.bootAddress, c.code);
-      p.Append32(r.address);
-      if (longBlock) {
-        p.Append16(r.length);
-      } else {
-        p.Append8(static_cast<uint8_t>(r.length));
-      }
-      p.AppendBytes(r.data, r.length);
-      p.SendPacket(link_.Port(), c.RequestLength(r.length));
-      p.ReceiveReply(link_.Port(), c.ReplyLength());
-      const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-      const uint32_t address = p.ReadField(4);
-      const uint32_t length = p.ReadField(longBlock ? 2 : 1);
-      const auto result = static_cast<uint8_t>(p.ReadField(1));
-      if (p.CheckReply(link_.Port()) && header && address == r.address && length == r.length) {
-        if (result == 0) return true;
-        ctx.Detail() << "Error:" << Hex{result, 2} << "\r\n";
-        return false;
-      }
-      FailedAttempt(ctx);
+    Exchange x(link_, link_.bootAddress, longBlock ? cmd::kWriteFlashLong : cmd::kWriteFlashShort);
+    x.U32(r.address);
+    if (longBlock) {
+      x.U16(static_cast<uint16_t>(r.length));
+    } else {
+      x.U8(static_cast<uint8_t>(r.length));
     }
+    uint8_t result = 0;
+    if (!x.Data(r.data, r.length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
+          const uint32_t address = f.U32();
+          const uint32_t length = longBlock ? f.U16() : f.U8();
+          result = f.U8();
+          return address == r.address && length == r.length;
+        })) {
+      return false;
+    }
+    if (result == 0) return true;
+    link_.ctx.Detail() << "Error:" << Hex{result, 2} << "\r\n";
     return false;
   }
 
@@ -74,16 +67,12 @@ class FlashBlocks {
     return true;
   }
 
-  void Send(const RingSlot& s) {
-    Packet& p = link_.packet;
-    const cmd::Command& c = cmd::kWriteFlashSequenced;
-    p.BeginCommand(link_.bootAddress, c.code);
-    p.Append16(s.sequence);
-    p.Append32(s.address);
-    p.Append8(static_cast<uint8_t>(s.length));
-    p.AppendBytes(s.data, s.length);
-    p.SendPacket(link_.Port(), c.RequestLength(static_cast<int>(s.length)));
+  Exchange Block(const RingSlot& s) {
+    Exchange x(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
+    x.U16(s.sequence).U32(s.address).U8(static_cast<uint8_t>(s.length)).Data(s.data, s.length);
+    return x;
   }
+  void Send(const RingSlot& s) { Block(s).Send(); }
 
   // How many blocks a reply numbered `sequence` acknowledges: those from the
   // head's number up to its own. 0 for a number outside the blocks in flight (a
@@ -96,17 +85,20 @@ class FlashBlocks {
 
   bool WaitForOne() {
     Context& ctx = link_.ctx;
-    Packet& p = link_.packet;
-    const cmd::Command& c = cmd::kWriteFlashSequenced;
+    Exchange reply(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      p.ReceiveReply(link_.Port(), c.ReplyLength());
-      const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-      const auto sequence = static_cast<uint16_t>(p.ReadField(2));
-      const uint32_t address = p.ReadField(4);
-      p.ReadField(1);  // the length is not echoed reliably
-      const auto result = static_cast<uint8_t>(p.ReadField(1));
-      const bool intact = p.CheckReply(link_.Port());
-      const int acknowledged = intact && header ? Acknowledged(sequence) : 0;
+      uint16_t sequence = 0;
+      uint32_t address = 0;
+      uint8_t result = 0;
+      const Exchange::Received got = reply.Receive([&](ReplyFields& f) {
+        sequence = f.U16();
+        address = f.U32();
+        f.U8();  // the length is not echoed reliably
+        result = f.U8();
+        return true;
+      });
+      const bool intact = got.intact;
+      const int acknowledged = intact && got.header ? Acknowledged(sequence) : 0;
       if (acknowledged > 0) {
         for (int i = 0; i < acknowledged; ++i) ring_.Release();
         if (result == 0) return true;
@@ -117,7 +109,7 @@ class FlashBlocks {
       if (!intact) {
         for (int i = ring_.Head(); i != ring_.Tail(); i = TransferRing::After(i)) Send(ring_.At(i));
       }
-      FailedAttempt(ctx);
+      ctx.Detail() << "!";
     }
     return false;
   }

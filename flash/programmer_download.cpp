@@ -5,10 +5,10 @@
 #include "flash/programmer_download.h"
 
 #include "flash/boot_commands.h"
-#include "flash/exchange.h"
 #include "flash/transfer_ring.h"
 #include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
 
 namespace corv {
 
@@ -17,35 +17,33 @@ namespace {
 constexpr int kAttempts = 20;
 constexpr uint32_t kMaxBlock = 129;
 
+// 0x1020: one block into RAM; its reply echoes address and length.
+Exchange WriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t length) {
+  Exchange x(link, link.bootAddress, cmd::kWriteRam);
+  x.U32(address).U8(static_cast<uint8_t>(length)).Data(data, length);
+  return x;
+}
+
 void SendWriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kWriteRam;
-  p.BeginCommand(link.bootAddress, c.code);
-  p.Append32(address);
-  p.Append8(static_cast<uint8_t>(length));
-  p.AppendBytes(data, length);
-  p.SendPacket(link.Port(), c.RequestLength(static_cast<int>(length)));
+  WriteRam(link, address, data, length).Send();
 }
 
 // Reads one write-RAM reply; true when it is intact and from the boot address.
 bool ReadWriteRamReply(Link& link, uint32_t& address, uint32_t& length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kWriteRam;
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-  address = p.ReadField(4);
-  length = p.ReadField(1);
-  return p.CheckReply(link.Port()) && header;
+  const Exchange::Received r = Exchange(link, link.bootAddress, cmd::kWriteRam).Receive([&](ReplyFields& f) {
+    address = f.U32();
+    length = f.U8();
+    return true;
+  });
+  return r.intact && r.header;
 }
 
 bool WriteRamBlock(Link& link, const ImageRecord& r) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    SendWriteRam(link, r.address, r.data, r.length);
-    uint32_t address = 0, length = 0;
-    if (ReadWriteRamReply(link, address, length) && address == r.address && length == r.length) return true;
-    FailedAttempt(link.ctx);
-  }
-  return false;
+  return WriteRam(link, r.address, r.data, r.length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
+    const uint32_t address = f.U32();
+    const uint32_t length = f.U8();
+    return address == r.address && length == r.length;
+  });
 }
 
 class OverlappedRam {
@@ -86,7 +84,7 @@ class OverlappedRam {
       } else {
         SendWriteRam(link_, head.address, head.data, head.length);
       }
-      FailedAttempt(link_.ctx);
+      link_.ctx.Detail() << "!";
     }
     return false;
   }
@@ -100,35 +98,31 @@ class OverlappedRam {
   TransferRing ring_;
 };
 
+// 0x1021: reads one record's block back and compares it; a block that
+// differs is asked for again.
 bool ExamineRecord(Link& link, const ImageRecord& r) {
   Context& ctx = link.ctx;
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kExamineRam;
   uint8_t got[kMaxBlock];
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append32(r.address);
-    p.Append8(static_cast<uint8_t>(r.length));
-    p.SendPacket(link.Port(), c.RequestLength());
-    p.ReceiveReply(link.Port(), c.ReplyLength(r.length));
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const uint32_t address = p.ReadField(4);
-    const uint32_t length = p.ReadField(1);
-    for (uint32_t i = 0; i < r.length; ++i) got[i] = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header && address == r.address && length == r.length) {
-      bool same = true;
-      for (uint32_t i = 0; i < r.length; ++i) {
-        if (got[i] == r.data[i]) continue;
-        same = false;
-        ctx.Detail() << "Examine returned different data at " << Hex{r.address + i, 8} << " got " << Hex{got[i], 2}
-                     << " instead of " << Hex{r.data[i], 2} << "\r\n";
-        ctx.Notice() << "Verify error\r\n";
-      }
-      if (same) return true;
+  Exchange x(link, link.bootAddress, cmd::kExamineRam);
+  x.U32(r.address).U8(static_cast<uint8_t>(r.length)).ReplyData(static_cast<int>(r.length));
+  const auto echoes = [&](ReplyFields& f) {
+    const uint32_t address = f.U32();
+    const uint32_t length = f.U8();
+    f.Bytes(got, r.length);
+    return address == r.address && length == r.length;
+  };
+  const auto same = [&] {
+    bool same = true;
+    for (uint32_t i = 0; i < r.length; ++i) {
+      if (got[i] == r.data[i]) continue;
+      same = false;
+      ctx.Detail() << "Examine returned different data at " << Hex{r.address + i, 8} << " got " << Hex{got[i], 2}
+                   << " instead of " << Hex{r.data[i], 2} << "\r\n";
+      ctx.Notice() << "Verify error\r\n";
     }
-    FailedAttempt(ctx);
-  }
-  return false;
+    return same;
+  };
+  return x.Run(Tries{kAttempts, true}, echoes, same);
 }
 
 bool Verify(Link& link, ImageStream image) {

@@ -6,11 +6,10 @@
 // without a second transmission. Also: the byte counters, the per-packet trace,
 // the 60-dot progress line and the transfer summary line.
 //
-// A transaction:
-//   p.BeginRequest(); p.Append8(addr); p.Append8(cmd::kCommand); p.Append16(code); ...
-//   p.SendPacket(port, n); p.ReceiveReply(port, replyN);
-//   read address, function, code and payload with ReadField, then p.CheckReply(port)
-//   and compare the echoed fields. A null port counts as a failed send/receive.
+// The steps of a transaction (BeginRequest and the fields, SendPacket,
+// ReceiveReply, the reply's fields, CheckReply) are run by the exchange of
+// link/exchange.h, not by the commands themselves. A null port counts as a
+// failed send/receive.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,7 @@
 #include "unitdata/file_writer.h"
 
 #include "link/commands.h"
+#include "link/exchange.h"
 #include "unitdata/file_commands.h"
 
 namespace corv {
@@ -36,17 +37,19 @@ void FileBlockWriter::ResendOutstanding() {
 }
 
 bool FileBlockWriter::CollectOne() {
-  Packet& p = link_.packet;
-  const cmd::Command& c = cmd::kWriteFileBlock;
   if (ring_.Empty()) return true;
+  Exchange reply(link_, link_.bootAddress, cmd::kWriteFileBlock);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.ReceiveReply(link_.Port(), c.reply);
-    const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-    const uint32_t f = p.ReadField(1);
-    const uint32_t offset = p.ReadField(4);
-    p.ReadField(1);  // length: not echoed per block in this mode
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (!p.CheckReply(link_.Port())) {
+    uint32_t f = 0, offset = 0;
+    uint8_t status = 0;
+    const Exchange::Received got = reply.Receive([&](ReplyFields& r) {
+      f = r.U8();
+      offset = r.U32();
+      r.U8();  // length: not echoed per block in this mode
+      status = r.U8();
+      return true;
+    });
+    if (!got.intact) {
       // Nothing intact came back: the unit may have dropped a block, so every
       // block from the oldest on goes out again.
       ResendOutstanding();
@@ -56,7 +59,7 @@ bool FileBlockWriter::CollectOne() {
     // A cumulative acknowledgement counts only for a block that is actually
     // outstanding: from the oldest one to the newest sent. A late answer to a
     // block already released, or an offset never sent, proves nothing.
-    if (!header || f != file_ || offset < ring_.Tail().offset || offset > ring_.Newest().offset) {
+    if (!got.header || f != file_ || offset < ring_.Tail().offset || offset > ring_.Newest().offset) {
       link_.ctx.Detail() << "!";
       continue;
     }

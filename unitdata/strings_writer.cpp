@@ -2,6 +2,7 @@
 #include "unitdata/strings_writer.h"
 
 #include "link/commands.h"
+#include "link/exchange.h"
 #include "unitdata/strings_commands.h"
 
 namespace corv {
@@ -43,23 +44,25 @@ bool StringsBlockWriter::ReleaseTail() {
 }
 
 bool StringsBlockWriter::CollectOne() {
-  Packet& p = link_.packet;
-  const cmd::Command& c = cmd::kWriteStringsBlock;
   if (ring_.Empty()) return true;
+  Exchange reply(link_, link_.bootAddress, cmd::kWriteStringsBlock);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     if (ring_.Tail().acknowledged) return ReleaseTail();
-    p.ReceiveReply(link_.Port(), c.reply);
-    const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-    const uint32_t offset = p.ReadField(4);
-    const uint32_t length = p.ReadField(1);
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (!p.CheckReply(link_.Port())) {
+    uint32_t offset = 0, length = 0;
+    uint8_t status = 0;
+    const Exchange::Received got = reply.Receive([&](ReplyFields& r) {
+      offset = r.U32();
+      length = r.U8();
+      status = r.U8();
+      return true;
+    });
+    if (!got.intact) {
       DriveSlot& tail = ring_.Tail();
       SendStringBlock(link_, tail.offset, tail.data.data(), tail.length);
       link_.ctx.Detail() << "!";
       continue;
     }
-    if (header) {
+    if (got.header) {
       for (int i = 0; i < ring_.Outstanding(); ++i) {
         DriveSlot& s = ring_.At(i);
         if (s.offset == offset && s.length == length && !s.acknowledged) {
