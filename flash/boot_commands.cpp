@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "flash/unit_tables.h"
 #include "link/commands.h"
 #include "link/exchange.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 
@@ -34,8 +34,8 @@ void EndHandshaking(Link& link) {
 int ProgrammingRateIndex(Context& ctx, uint8_t mcuType) {
   int32_t rate = ctx.settings.programmingRate;
   if (rate == 0) return kDefaultRateIndex;
-  // The programmers of MCU type 2 cannot go faster.
-  if (mcuType == 2 && rate > 115200) rate = 115200;
+  const int32_t fastest = Mcu(mcuType).fastestProgrammingRate;
+  if (fastest != 0 && rate > fastest) rate = fastest;
   if (rate > 115200) ctx.Notice() << "Using high speed baud rate = " << Dec{rate} << "\r\n";
   ctx.Detail() << "Programmer baud rate " << Dec{rate} << " specified\r\n";
   for (int i = 1; i <= 9; ++i) {
@@ -156,13 +156,15 @@ bool ResetProgrammer(Link& link, UnitInfo& info) {
   if (!BareCommand(link, cmd::kResetProgrammer)) return false;
   ctx.Detail() << "OK - reset programmer command sent\r\n";
   // The restarted programmer listens at its start rate again.
-  if (FastProgrammerMcu(info.mcuType) && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
+  if (Mcu(info.mcuType).programmerStartRate != 0 && !StepUpBaudRate(link, info)) {
+    Fatal(ctx, "Unable to change baud rate");
+  }
   return true;
 }
 
 uint16_t GetBufferSize(Link& link, const UnitInfo& info) {
   constexpr uint16_t kDefault = 128;
-  if (info.mcuType == 1 || info.mcuType == 2) return kDefault;
+  if (!Mcu(info.mcuType).answersBufferSize) return kDefault;
   if (link.softwareMode == modeCorvantaBootLoader && info.bootRelease <= 9) return kDefault;
   Context& ctx = link.ctx;
   ctx.Detail() << "Sending get buffer size command to unit\r\n";
@@ -180,7 +182,7 @@ uint16_t GetBufferSize(Link& link, const UnitInfo& info) {
 
 bool ClearChip(Link& link, const UnitInfo& info) {
   Context& ctx = link.ctx;
-  if (!FastProgrammerMcu(info.mcuType)) {
+  if (!Mcu(info.mcuType).lpc) {
     ctx.Notice() << "Only supported on LPC chips\r\n";
     return false;
   }

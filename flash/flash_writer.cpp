@@ -9,9 +9,9 @@
 #include <string>
 
 #include "flash/transfer_ring.h"
-#include "flash/unit_tables.h"
 #include "link/commands.h"
 #include "link/exchange.h"
+#include "payloads/mcu_table.h"
 #include "platform/registry_store.h"
 
 namespace corv {
@@ -129,7 +129,7 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   ctx.Notice() << "Updating Corvanta software (do not turn off the power!)...\r\n";
   ctx.Detail() << "Writing to flash\r\n";
 
-  FlashBlocks blocks(link, info.overlapped, FlashWindow(info.mcuType));
+  FlashBlocks blocks(link, info.overlapped, Mcu(info.mcuType).flashWindow);
   const uint32_t start = ctx.clock.TickMs();
   const uint32_t sent = p.BytesSent();
   image.ReadStartAddress();

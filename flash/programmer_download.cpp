@@ -6,9 +6,9 @@
 
 #include "flash/boot_commands.h"
 #include "flash/transfer_ring.h"
-#include "flash/unit_tables.h"
 #include "link/commands.h"
 #include "link/exchange.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 
@@ -154,10 +154,10 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   Packet& p = link.packet;
   ctx.Notice() << "Downloading programmer...\r\n";
   ctx.Detail() << "Downloading to RAM\r\n";
-  const bool fast = FastProgrammerMcu(info.mcuType);
-  // The boot loaders of MCU types 3 and 5 raise CTS themselves; the others only
-  // once the programmer runs (below).
-  if (info.overlapped && fast) WaitForCts(link, info);
+  const McuRow& mcu = Mcu(info.mcuType);
+  // The boot loaders of LPC chips raise CTS themselves; the others only once
+  // the programmer runs (below).
+  if (info.overlapped && mcu.lpc) WaitForCts(link, info);
   if (!StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
 
   const ImageStream again = image;
@@ -168,7 +168,7 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   const uint32_t sent = p.BytesSent();
 
   const bool overlapped = info.overlapped;
-  OverlappedRam ring(link, DownloadWindow(info.mcuType));
+  OverlappedRam ring(link, mcu.downloadWindow);
   uint32_t done = 0;
   ImageRecord r;
   while (image.NextRecord(r)) {
@@ -190,9 +190,9 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   ctx.settings.traceEnabled = true;
   RunRamProgram(link, entry);
   link.softwareMode = modeFlashProgrammer;
-  if (info.overlapped && !fast) WaitForCts(link, info);
-  // These programmers start at 115200 whatever the boot loader ran at.
-  if (fast && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
+  if (info.overlapped && !mcu.lpc) WaitForCts(link, info);
+  // Some programmers start at their own rate whatever the boot loader ran at.
+  if (mcu.programmerStartRate != 0 && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
   return true;
 }
 

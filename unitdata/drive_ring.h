@@ -12,9 +12,6 @@ namespace corv {
 
 inline constexpr uint32_t kDriveBlockSize = 128;
 
-// Blocks the unit may hold unacknowledged: 8 on MCU types 3 and 5, 2 elsewhere.
-constexpr int DriveWindow(uint8_t mcuType) { return (mcuType == 3 || mcuType == 5) ? 8 : 2; }
-
 struct DriveSlot {
   uint32_t offset = 0;
   std::array<uint8_t, kDriveBlockSize> data{};

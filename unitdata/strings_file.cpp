@@ -6,6 +6,7 @@
 #include <array>
 
 #include "payloads/catalogue.h"
+#include "payloads/mcu_table.h"
 #include "unitdata/strings_commands.h"
 #include "unitdata/strings_writer.h"
 #include "unitdata/drive_ring.h"
@@ -35,7 +36,7 @@ bool WriteStrings(Link& link, const UnitInfo& info, const uint8_t* data, uint32_
   QuietTransfer quiet(ctx);
   const uint32_t startMs = ctx.clock.TickMs();
   const uint32_t startBytes = p.BytesSent();
-  StringsBlockWriter writer(link, info.overlapped ? DriveWindow(info.mcuType) : 0);
+  StringsBlockWriter writer(link, info.overlapped ? Mcu(info.mcuType).driveWindow : 0);
 
   std::array<uint8_t, kDriveBlockSize> erased;
   erased.fill(0xFF);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "payloads/mcu_table.h"
 #include "unitdata/file_attributes.h"
 #include "unitdata/file_commands.h"
 #include "unitdata/file_writer.h"
@@ -23,7 +24,7 @@ bool WriteBlocks(Link& link, const UnitInfo& info, uint8_t file, const uint8_t* 
   QuietTransfer quiet(ctx);
   const uint32_t startMs = ctx.clock.TickMs();
   const uint32_t startBytes = p.BytesSent();
-  FileBlockWriter writer(link, file, info.overlapped ? DriveWindow(info.mcuType) : 0);
+  FileBlockWriter writer(link, file, info.overlapped ? Mcu(info.mcuType).driveWindow : 0);
   for (uint32_t offset = 0; offset < length; offset += kDriveBlockSize) {
     if (!writer.Write(offset, data + offset, BlockLength(offset, length))) return false;
     p.ProgressMarks(offset + BlockLength(offset, length), length);
