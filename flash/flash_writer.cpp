@@ -21,19 +21,43 @@ namespace {
 constexpr int kAttempts = 20;
 constexpr uint32_t kMaxBlock = 129;
 
+// Overlapped, one reply numbered n acknowledges every block from the head's
+// number up to n; a number outside the blocks in flight is a late reply from
+// before a resend, or one left over from an earlier image.
+class SequencedPolicy : public AckPolicy {
+ public:
+  explicit SequencedPolicy(Link& link)
+      : AckPolicy({.scheme = Scheme::Cumulative, .resendAll = true, .memory = "flash memory"}), link_(link) {}
+  Exchange Request(const RingBlock& b) override {
+    Exchange x(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
+    x.U16(b.sequence).U32(b.address).U8(static_cast<uint8_t>(b.length)).Data(b.data, b.length);
+    return x;
+  }
+  void Read(ReplyFields& f, RingAck& a) override {
+    a.sequence = f.U16();
+    a.address = f.U32();
+    f.U8();  // the length is not echoed reliably
+    a.status = f.U8();
+  }
+  int Covers(const TransferRing& ring, const RingAck& a) override {
+    if (ring.Empty()) return 0;
+    const auto ahead = static_cast<uint16_t>(a.sequence - ring.Head().sequence);
+    return ahead < ring.InFlight() ? ahead + 1 : 0;
+  }
+
+ private:
+  Link& link_;
+};
+
 class FlashBlocks {
  public:
-  FlashBlocks(Link& link, bool overlapped, int window) : link_(link), overlapped_(overlapped), ring_(window) {}
+  FlashBlocks(Link& link, bool overlapped, int window)
+      : link_(link), overlapped_(overlapped), policy_(link), ring_(link, policy_, window) {}
 
-  bool Write(const ImageRecord& r) { return overlapped_ ? WriteSequenced(r) : WriteOne(r); }
+  bool Write(const ImageRecord& r) { return overlapped_ ? ring_.Write(r.address, r.data, r.length) : WriteOne(r); }
 
   // Waits until every block in flight is acknowledged, each with result 0.
-  bool Drain() {
-    while (!ring_.Empty()) {
-      if (!WaitForOne()) return false;
-    }
-    return true;
-  }
+  bool Drain() { return ring_.Drain(); }
 
  private:
   bool WriteOne(const ImageRecord& r) {
@@ -60,64 +84,10 @@ class FlashBlocks {
     return false;
   }
 
-  bool WriteSequenced(const ImageRecord& r) {
-    if (!ring_.HasRoom() && !WaitForOne()) return false;
-    Send(ring_.Push(r.address, r.data, r.length, sequence_));
-    ++sequence_;
-    return true;
-  }
-
-  Exchange Block(const RingSlot& s) {
-    Exchange x(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
-    x.U16(s.sequence).U32(s.address).U8(static_cast<uint8_t>(s.length)).Data(s.data, s.length);
-    return x;
-  }
-  void Send(const RingSlot& s) { Block(s).Send(); }
-
-  // How many blocks a reply numbered `sequence` acknowledges: those from the
-  // head's number up to its own. 0 for a number outside the blocks in flight (a
-  // late reply from before a resend, or one left over from an earlier image).
-  int Acknowledged(uint16_t sequence) {
-    if (ring_.Empty()) return 0;
-    const auto ahead = static_cast<uint16_t>(sequence - ring_.HeadSlot().sequence);
-    return ahead < ring_.InFlight() ? ahead + 1 : 0;
-  }
-
-  bool WaitForOne() {
-    Context& ctx = link_.ctx;
-    Exchange reply(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      uint16_t sequence = 0;
-      uint32_t address = 0;
-      uint8_t result = 0;
-      const Exchange::Received got = reply.Receive([&](ReplyFields& f) {
-        sequence = f.U16();
-        address = f.U32();
-        f.U8();  // the length is not echoed reliably
-        result = f.U8();
-        return true;
-      });
-      const bool intact = got.intact;
-      const int acknowledged = intact && got.header ? Acknowledged(sequence) : 0;
-      if (acknowledged > 0) {
-        for (int i = 0; i < acknowledged; ++i) ring_.Release();
-        if (result == 0) return true;
-        ctx.Notice() << "\r\nUnit reported hardware failure, cannot write to flash memory. Address=$"
-                     << Hex{address, 8} << ", Result=" << Hex{result, 2} << "\r\n";
-        return false;
-      }
-      if (!intact) {
-        for (int i = ring_.Head(); i != ring_.Tail(); i = TransferRing::After(i)) Send(ring_.At(i));
-      }
-      ctx.Detail() << "!";
-    }
-    return false;
-  }
-
   Link& link_;
   bool overlapped_;
+  SequencedPolicy policy_;
   TransferRing ring_;
-  uint16_t sequence_ = 0;
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The programmer download: each image record becomes one write-RAM block. Block
-// by block every block waits for its reply; overlapped, up to the window's
-// blocks are sent ahead and their replies, matched by address, are collected
-// as the ring fills.
+// by block every block waits for its reply; overlapped, the transfer ring sends
+// up to the window's blocks ahead and matches their replies by address.
 #include "flash/programmer_download.h"
 
 #include "flash/boot_commands.h"
@@ -24,20 +23,6 @@ Exchange WriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t le
   return x;
 }
 
-void SendWriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t length) {
-  WriteRam(link, address, data, length).Send();
-}
-
-// Reads one write-RAM reply; true when it is intact and from the boot address.
-bool ReadWriteRamReply(Link& link, uint32_t& address, uint32_t& length) {
-  const Exchange::Received r = Exchange(link, link.bootAddress, cmd::kWriteRam).Receive([&](ReplyFields& f) {
-    address = f.U32();
-    length = f.U8();
-    return true;
-  });
-  return r.intact && r.header;
-}
-
 bool WriteRamBlock(Link& link, const ImageRecord& r) {
   return WriteRam(link, r.address, r.data, r.length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
     const uint32_t address = f.U32();
@@ -46,56 +31,22 @@ bool WriteRamBlock(Link& link, const ImageRecord& r) {
   });
 }
 
-class OverlappedRam {
+// Overlapped, each reply names its block by address and length; a reply for a
+// later block marks that block, and a reply that is not intact or not from the
+// boot address sends the head block again.
+class RamPolicy : public AckPolicy {
  public:
-  OverlappedRam(Link& link, int window) : link_(link), ring_(window) {}
-
-  bool Write(const ImageRecord& r) {
-    if (!ring_.HasRoom() && !WaitForOne()) return false;
-    SendWriteRam(link_, r.address, r.data, r.length);
-    ring_.Push(r.address, r.data, r.length, 0);
-    return true;
+  explicit RamPolicy(Link& link)
+      : AckPolicy({.scheme = Scheme::Selective, .resendOnForeign = true, .memory = "RAM"}), link_(link) {}
+  Exchange Request(const RingBlock& b) override { return WriteRam(link_, b.address, b.data, b.length); }
+  void Read(ReplyFields& f, RingAck& a) override {
+    a.address = f.U32();
+    a.length = f.U8();
   }
-
-  bool Drain() {
-    while (!ring_.Empty()) {
-      if (!WaitForOne()) return false;
-    }
-    return true;
-  }
+  bool Answers(const RingBlock& b, const RingAck& a) override { return a.address == b.address && a.length == b.length; }
 
  private:
-  // Frees the head slot once its reply has come. A reply for a later block
-  // marks that block; a reply that is not intact sends the head block again.
-  bool WaitForOne() {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      RingSlot& head = ring_.HeadSlot();
-      if (head.acknowledged) return Finish();
-      uint32_t address = 0, length = 0;
-      if (ReadWriteRamReply(link_, address, length)) {
-        if (address == head.address && length == head.length) return Finish();
-        for (int i = ring_.Head(); i != ring_.Tail(); i = TransferRing::After(i)) {
-          RingSlot& s = ring_.At(i);
-          if (!s.acknowledged && s.address == address && s.length == length) {
-            s.acknowledged = true;
-            break;
-          }
-        }
-      } else {
-        SendWriteRam(link_, head.address, head.data, head.length);
-      }
-      link_.ctx.Detail() << "!";
-    }
-    return false;
-  }
-
-  bool Finish() {
-    ring_.Release();
-    return true;
-  }
-
   Link& link_;
-  TransferRing ring_;
 };
 
 // 0x1021: reads one record's block back and compares it; a block that
@@ -168,13 +119,14 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   const uint32_t sent = p.BytesSent();
 
   const bool overlapped = info.overlapped;
-  OverlappedRam ring(link, mcu.downloadWindow);
+  RamPolicy policy(link);
+  TransferRing ring(link, policy, mcu.downloadWindow);
   uint32_t done = 0;
   ImageRecord r;
   while (image.NextRecord(r)) {
     // The catalogue's build-time check keeps records within one block.
     if (r.length > kMaxBlock) return false;
-    if (!(overlapped ? ring.Write(r) : WriteRamBlock(link, r))) return false;
+    if (!(overlapped ? ring.Write(r.address, r.data, r.length) : WriteRamBlock(link, r))) return false;
     done += r.length;
     p.ProgressMarks(done, total);
   }

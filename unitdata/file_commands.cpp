@@ -6,7 +6,6 @@
 
 #include "link/commands.h"
 #include "link/exchange.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {
@@ -32,12 +31,6 @@ bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_
   });
   lost = x.Attempts() > 1;
   return ok;
-}
-
-Exchange FileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
-  Exchange x(link, link.bootAddress, cmd::kWriteFileBlock);
-  x.U8(file).U32(offset).U8(length).Data(data, length);
-  return x;
 }
 
 // `written`: for a close, what the file holds when it was written whole.
@@ -92,8 +85,10 @@ bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes)
   return true;
 }
 
-void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
-  FileBlock(link, file, offset, data, length).Send();
+Exchange FileBlockRequest(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
+  Exchange x(link, link.bootAddress, cmd::kWriteFileBlock);
+  x.U8(file).U32(offset).U8(length).Data(data, length);
+  return x;
 }
 
 // The block exchanges wait for the reply to their own request. An intact reply
@@ -104,7 +99,7 @@ void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* dat
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
   uint8_t status = 0;
   const Tries tries{.attempts = kAttempts, .marks = true, .readAfterLate = true};
-  if (!FileBlock(link, file, offset, data, length).Run(tries, [&](ReplyFields& f) {
+  if (!FileBlockRequest(link, file, offset, data, length).Run(tries, [&](ReplyFields& f) {
         const uint32_t fileEcho = f.U8();
         const uint32_t o = f.U32();
         const uint32_t n = f.U8();

@@ -3,7 +3,6 @@
 
 #include "link/commands.h"
 #include "link/exchange.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {
@@ -28,23 +27,15 @@ bool GetStringFileAttributes(Link& link, StringsAttributes& attributes) {
   return true;
 }
 
-namespace {
-
-Exchange StringBlock(Link& link, uint32_t offset, const uint8_t* data, uint8_t length) {
+Exchange StringBlockRequest(Link& link, uint32_t offset, const uint8_t* data, uint8_t length) {
   Exchange x(link, link.bootAddress, cmd::kWriteStringsBlock);
   x.U32(offset).U8(length).Data(data, length);
   return x;
 }
 
-}  // namespace
-
-void SendStringBlock(Link& link, uint32_t offset, const uint8_t* data, uint8_t length) {
-  StringBlock(link, offset, data, length).Send();
-}
-
 bool WriteStringBlock(Link& link, uint32_t offset, const uint8_t* data, uint8_t length) {
   uint8_t status = 0;
-  if (!StringBlock(link, offset, data, length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
+  if (!StringBlockRequest(link, offset, data, length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
         const uint32_t o = f.U32();
         const uint32_t n = f.U8();
         status = f.U8();

@@ -9,7 +9,6 @@
 #include "payloads/mcu_table.h"
 #include "unitdata/strings_commands.h"
 #include "unitdata/strings_writer.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_files.h"
 #include "unitdata/unit_mode.h"
 

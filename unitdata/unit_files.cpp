@@ -7,7 +7,6 @@
 #include "unitdata/file_attributes.h"
 #include "unitdata/file_commands.h"
 #include "unitdata/file_writer.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {

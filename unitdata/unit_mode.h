@@ -1,13 +1,16 @@
 // Guards and small services shared by the manufacturing-fields, flash-drive and
-// strings operations: the software-mode checks that stop a run before anything
-// is sent, and the scope that keeps the per-packet trace quiet during a bulk
-// transfer.
+// strings operations: the block size of the flash drive and strings area, the
+// software-mode checks that stop a run before anything is sent, and the scope
+// that keeps the per-packet trace quiet during a bulk transfer.
 #pragma once
 #include <cstdint>
 
 #include "link/link.h"
 
 namespace corv {
+
+// Flash-drive files and the strings file move in blocks of at most this many bytes.
+inline constexpr uint32_t kDriveBlockSize = 128;
 
 // Fatal "Flash programmer is not running in the unit, ..." unless the unit is
 // in modeFlashProgrammer.
