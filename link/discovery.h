@@ -12,8 +12,6 @@
 
 namespace corv {
 
-// Where the port of the last successful update is kept (decimal text).
-
 // One exchange each, on the port as it is; true when the expected answer came.
 // Quick response (0x41) at link.unitId.
 bool QuickResponseExchange(Link& link);

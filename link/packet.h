@@ -35,9 +35,8 @@ class Packet {
   // --- Building a request.
   void BeginRequest();
   void Append8(uint8_t v);
-  void Append16(uint16_t v);  // most significant byte first
-  void Append32(uint32_t v);  // most significant byte first
-  void AppendText(std::string_view text);  // its characters, no terminator
+  // Parameters as the exchange encoded them (numbers most significant byte
+  // first, texts without a terminator).
   void AppendBytes(const uint8_t* data, size_t n);
   // BeginRequest, then address, 0x45 and the code.
   void BeginCommand(uint8_t address, uint16_t code);

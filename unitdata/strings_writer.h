@@ -32,8 +32,6 @@ class StringsBlockWriter {
   // Collects acknowledgements until no block is outstanding.
   bool Flush() { return ring_.Drain(); }
 
-  int Outstanding() const { return ring_.InFlight(); }
-
  private:
   Link& link_;
   bool overlapped_;

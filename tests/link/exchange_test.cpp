@@ -90,6 +90,16 @@ TEST(Exchange, FramesOnTheLine) {
   }));
   EXPECT_EQ(echoed, 0x10203040u);
   EXPECT_EQ(ram.end.frames.at(0), Framed({1, 0x45, 0x10, 0x20, 0x10, 0x20, 0x30, 0x40, 3, 0xAA, 0xBB, 0xCC}));
+
+  // A text as its characters; 16-bit numbers most significant byte first.
+  ram.end.length = 11;
+  ram.end.handler = [](const Bytes& f, size_t) { return std::vector<Bytes>{Bytes(f.begin(), f.begin() + 4)}; };
+  EXPECT_TRUE(Exchange(*ram.link, 1, cmd::kClearChip).Text("erase").Run(Tries{}));
+  EXPECT_EQ(ram.end.frames.at(1), Framed({1, 0x45, 0x10, 0x34, 'e', 'r', 'a', 's', 'e'}));
+  ram.end.length = 7;
+  EXPECT_FALSE(Exchange(*ram.link, 1, cmd::kSetBaudRate).U16(0x0A0B).Run(Tries{}));
+  EXPECT_NE(ram.Out().find("ERROR: SendPacket(5): Write size error:6"), std::string::npos)
+      << "a request longer than the table's is not sent";
 }
 
 TEST(Exchange, WhatAReplyMustBe) {

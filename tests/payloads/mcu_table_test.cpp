@@ -9,12 +9,14 @@
 namespace corv {
 namespace {
 
-int LayoutMcu(ImageName name) {
+const ImageLayout& Layout(ImageName name) {
   for (const ImageLayout& l : kImageLayouts) {
-    if (l.name == name) return l.mcuType;
+    if (l.name == name) return l;
   }
-  return -1;
+  ADD_FAILURE() << "no layout";
+  return kImageLayouts[0];
 }
+int LayoutMcu(ImageName name) { return Layout(name).mcuType; }
 
 // Every payload a row names is built for that row's MCU type, and every
 // window fits the ring of 9 slots.
@@ -78,6 +80,12 @@ TEST(McuTable, WhatTheTypesDifferIn) {
   EXPECT_EQ(Mcu(2).currentBootRelease, 5);
   EXPECT_EQ(Mcu(3).currentBootRelease, 9);
   EXPECT_EQ(Mcu(5).currentBootRelease, 0);
+
+  // The boot-loader images whose CRC-32 tells a flash pass replaced the boot loader.
+  EXPECT_EQ(Layout(*Mcu(2).bootLoader).crc, kBootLoaderCrcMcu2);
+  EXPECT_EQ(Layout(*Mcu(3).bootLoader).crc, kBootLoaderCrcMcu3);
+  EXPECT_EQ(Layout(*Mcu(5).bootLoader).crc, kBootLoaderCrcMcu5);
+  EXPECT_FALSE(Mcu(1).bootLoader);
 
   // A type without a row: nothing known, the cautious transfer values.
   const McuRow& other = Mcu(4);
