@@ -16,40 +16,28 @@ namespace {
 // the first mask to the text length.
 constexpr uint8_t kExtendedRecordLength = 24;
 
-// The record fields in reply order, kept apart until the reply is accepted.
-struct ExtendedRecord {
-  uint8_t textFlag = 0;
-  uint16_t ft = 0, rt = 0, mnew = 0;
-  uint32_t serial = 0;
-  uint8_t pType = 0;
-  uint32_t pSerial = 0;
-  uint16_t pVersion = 0;
-  uint8_t build[6] = {};
-  uint8_t textLength = 0;
-};
-
-// 0x1015: the record, 2 attempts. A record of another layout is refused: a
-// longer one's extra bytes are read past the reply, so the check fails on its
-// size.
-bool RequestExtendedRecord(Link& link, ExtendedRecord& out) {
-  ExtendedRecord r;
+// 0x1015: the record, 2 attempts; its fields go into `info` once the reply is
+// accepted. A record of another layout is refused: a longer one's extra bytes
+// are read past the reply, so the check fails on its size.
+bool RequestExtendedRecord(Link& link, UnitInfo& info) {
+  UnitInfo r = info;
   Exchange x(link, link.unitId, cmd::kExtendedInformation);
   const bool ok = x.Run(Tries{2}, [&](ReplyFields& f) {
     const uint8_t length = f.U8();
-    r.textFlag = f.U8();
-    r.ft = f.U16();
-    r.rt = f.U16();
-    r.mnew = f.U16();
-    r.serial = f.U32();
-    r.pType = f.U8();
-    r.pSerial = f.U32();
-    r.pVersion = f.U16();
-    f.Bytes(r.build, sizeof r.build);
-    r.textLength = f.U8();
+    r.infoTextFlag = f.U8();
+    r.maskFt = f.U16();
+    r.maskRt = f.U16();
+    r.maskNew = f.U16();
+    r.serialNumber = f.U32();
+    r.pModuleType = f.U8();
+    r.pModuleSerial = f.U32();
+    r.pModuleLastVersion = f.U16();
+    f.Bytes(r.buildTime, sizeof r.buildTime);
+    r.infoTextLength = f.U8();
     for (int i = kExtendedRecordLength; i < length; ++i) f.U8();
     return length == kExtendedRecordLength;
   });
-  if (ok) out = r;
+  if (ok) info = r;
   return ok;
 }
 
@@ -91,19 +79,8 @@ void InstallVersionsHook(Link& link, UnitInfo& info) {
 bool ReadExtendedInformation(Link& link, UnitInfo& info) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Requesting extended information\r\n";
-  ExtendedRecord r;
-  if (!RequestExtendedRecord(link, r)) return false;
+  if (!RequestExtendedRecord(link, info)) return false;
   info.extendedRead = true;
-  info.infoTextFlag = r.textFlag;
-  info.maskFt = r.ft;
-  info.maskRt = r.rt;
-  info.maskNew = r.mnew;
-  info.serialNumber = r.serial;
-  info.pModuleType = r.pType;
-  info.pModuleSerial = r.pSerial;
-  info.pModuleLastVersion = r.pVersion;
-  for (int i = 0; i < 6; ++i) info.buildTime[i] = r.build[i];
-  info.infoTextLength = r.textLength;
   info.informationText.clear();
   ctx.Detail() << "OK - got extended information\r\n";
   if (info.infoTextFlag != 1) return true;

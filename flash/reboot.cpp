@@ -79,7 +79,7 @@ void SetUpBootLoaderLine(Link& link, int pass, LineSetting start, bool preferCur
 // 0x1013: the release record, 2 attempts; the record goes into `info` once
 // it is accepted.
 bool AskBootLoaderRelease(Link& link, UnitInfo& info) {
-  UnitInfo r;
+  UnitInfo r = info;
   Exchange x(link, link.bootAddress, cmd::kBootLoaderRelease);
   if (!x.U8(1).Run(Tries{2}, [&](ReplyFields& f) {
         r.bootRecordByte = f.U8();
@@ -92,12 +92,7 @@ bool AskBootLoaderRelease(Link& link, UnitInfo& info) {
       })) {
     return false;
   }
-  info.bootRecordByte = r.bootRecordByte;
-  info.mcuType = r.mcuType;
-  info.bootVersion = r.bootVersion;
-  info.bootRelease = r.bootRelease;
-  info.checksum = r.checksum;
-  info.bootFlags = r.bootFlags;
+  info = r;
   return true;
 }
 
