@@ -15,16 +15,26 @@ function(corv_library name)
   endif()
 endfunction()
 
-# corv_test(<name> <folder> DEPS <lib>...): one GoogleTest program of every .cpp
-# in tests/<folder>.
+# corv_test(<name> <folder> [EXCLUDE <file>...] DEPS <lib>... [PROPERTIES <p> <v>...]):
+# one GoogleTest program of every .cpp in tests/<folder> (less EXCLUDE), each
+# test case a ctest of its own with the given ctest properties. A cross build
+# lists the cases when ctest starts rather than after linking, so building needs
+# no emulator (Wine) and only testing does.
 function(corv_test name folder)
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "" "EXCLUDE;DEPS;PROPERTIES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
+  foreach(x IN LISTS A_EXCLUDE)
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/${x})
+  endforeach()
   if(NOT srcs)
     return()
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "CORV_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  set(discovery POST_BUILD)
+  if(CMAKE_CROSSCOMPILING)
+    set(discovery PRE_TEST)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${discovery}
+    PROPERTIES ENVIRONMENT "CORV_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}" ${A_PROPERTIES})
 endfunction()

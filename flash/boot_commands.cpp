@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "flash/exchange.h"
-#include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 
@@ -34,8 +34,8 @@ void EndHandshaking(Link& link) {
 int ProgrammingRateIndex(Context& ctx, uint8_t mcuType) {
   int32_t rate = ctx.settings.programmingRate;
   if (rate == 0) return kDefaultRateIndex;
-  // The programmers of MCU type 2 cannot go faster.
-  if (mcuType == 2 && rate > 115200) rate = 115200;
+  const int32_t fastest = Mcu(mcuType).fastestProgrammingRate;
+  if (fastest != 0 && rate > fastest) rate = fastest;
   if (rate > 115200) ctx.Notice() << "Using high speed baud rate = " << Dec{rate} << "\r\n";
   ctx.Detail() << "Programmer baud rate " << Dec{rate} << " specified\r\n";
   for (int i = 1; i <= 9; ++i) {
@@ -51,14 +51,12 @@ int ProgrammingRateIndex(Context& ctx, uint8_t mcuType) {
 }
 
 bool SetBaudRate(Link& link, int index) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kSetBaudRate;
-  p.BeginCommand(link.bootAddress, c.code);
-  p.Append8(static_cast<uint8_t>(index));
-  p.SendPacket(link.Port(), c.RequestLength());
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-  return p.CheckReply(link.Port()) && header;
+  return Exchange(link, link.bootAddress, cmd::kSetBaudRate).U8(static_cast<uint8_t>(index)).Run(Tries{});
+}
+
+// A command with nothing after the header either way, 20 attempts.
+bool BareCommand(Link& link, const cmd::Command& c) {
+  return Exchange(link, link.bootAddress, c).Run(Tries{kAttempts});
 }
 
 }  // namespace
@@ -131,29 +129,16 @@ bool WaitForCts(Link& link, UnitInfo& info) {
 bool RunRamProgram(Link& link, uint32_t entry) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Transferring to RAM program at $" << Hex{entry, 8} << "\r\n";
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kRunRamProgram;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append32(entry);
-    p.SendPacket(link.Port(), c.RequestLength());
-    p.ReceiveReply(link.Port(), c.ReplyLength());
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    if (p.CheckReply(link.Port()) && header) {
-      ctx.Detail() << "OK - transferred to RAM program\r\n";
-      ctx.clock.SleepMs(100);
-      return true;
-    }
-    FailedAttempt(ctx);
-  }
-  return false;
+  if (!Exchange(link, link.bootAddress, cmd::kRunRamProgram).U32(entry).Run(Tries{kAttempts, true})) return false;
+  ctx.Detail() << "OK - transferred to RAM program\r\n";
+  ctx.clock.SleepMs(100);
+  return true;
 }
 
 bool ResetUnit(Link& link, UnitInfo& info) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Sending reset command to unit\r\n";
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!BareExchange(link, link.bootAddress, cmd::kResetUnit)) continue;
+  if (BareCommand(link, cmd::kResetUnit)) {
     ctx.Detail() << "OK - reset command sent\r\n";
     link.softwareMode = modeUnknown;
     if (info.overlapped) EndHandshaking(link);
@@ -168,71 +153,51 @@ bool ResetUnit(Link& link, UnitInfo& info) {
 bool ResetProgrammer(Link& link, UnitInfo& info) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Sending reset programmer command to unit\r\n";
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!BareExchange(link, link.bootAddress, cmd::kResetProgrammer)) continue;
-    ctx.Detail() << "OK - reset programmer command sent\r\n";
-    // The restarted programmer listens at its start rate again.
-    if (FastProgrammerMcu(info.mcuType) && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
-    return true;
+  if (!BareCommand(link, cmd::kResetProgrammer)) return false;
+  ctx.Detail() << "OK - reset programmer command sent\r\n";
+  // The restarted programmer listens at its start rate again.
+  if (Mcu(info.mcuType).programmerStartRate != 0 && !StepUpBaudRate(link, info)) {
+    Fatal(ctx, "Unable to change baud rate");
   }
-  return false;
+  return true;
 }
 
 uint16_t GetBufferSize(Link& link, const UnitInfo& info) {
   constexpr uint16_t kDefault = 128;
-  if (info.mcuType == 1 || info.mcuType == 2) return kDefault;
+  if (!Mcu(info.mcuType).answersBufferSize) return kDefault;
   if (link.softwareMode == modeCorvantaBootLoader && info.bootRelease <= 9) return kDefault;
   Context& ctx = link.ctx;
   ctx.Detail() << "Sending get buffer size command to unit\r\n";
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kGetBufferSize;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.SendPacket(link.Port(), c.RequestLength());
-    p.ReceiveReply(link.Port(), c.ReplyLength());
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const auto size = static_cast<uint16_t>(p.ReadField(2));
-    if (p.CheckReply(link.Port()) && header) {
-      ctx.Detail() << "OK - got buffer size: " << Dec{size} << "\r\n";
-      return size;
-    }
+  uint16_t size = 0;
+  Exchange x(link, link.bootAddress, cmd::kGetBufferSize);
+  if (!x.Run(Tries{2}, [&](ReplyFields& r) {
+        size = r.U16();
+        return true;
+      })) {
+    return kDefault;
   }
-  return kDefault;
+  ctx.Detail() << "OK - got buffer size: " << Dec{size} << "\r\n";
+  return size;
 }
 
 bool ClearChip(Link& link, const UnitInfo& info) {
   Context& ctx = link.ctx;
-  if (!FastProgrammerMcu(info.mcuType)) {
+  if (!Mcu(info.mcuType).lpc) {
     ctx.Notice() << "Only supported on LPC chips\r\n";
     return false;
   }
   ctx.Detail() << "Sending clear chip command to unit\r\n";
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kClearChip;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.AppendText("erase");
-    p.SendPacket(link.Port(), c.RequestLength());
-    p.ReceiveReply(link.Port(), c.ReplyLength());
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    if (p.CheckReply(link.Port()) && header) {
-      ctx.Detail() << "OK - clear chip command sent\r\n";
-      return true;
-    }
-  }
-  return false;
+  if (!Exchange(link, link.bootAddress, cmd::kClearChip).Text("erase").Run(Tries{kAttempts})) return false;
+  ctx.Detail() << "OK - clear chip command sent\r\n";
+  return true;
 }
 
 bool ExternalMemoryStart(Link& link) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Sending external memory start command to unit\r\n";
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (BareExchange(link, link.bootAddress, cmd::kExternalMemoryStart)) {
-      ctx.Detail() << "OK - command sent\r\n";
-      return true;
-    }
-  }
-  return false;
+  if (!BareCommand(link, cmd::kExternalMemoryStart)) return false;
+  ctx.Detail() << "OK - command sent\r\n";
+  return true;
 }
 
 }  // namespace corv

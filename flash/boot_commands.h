@@ -33,13 +33,14 @@ bool RunRamProgram(Link& link, uint32_t entry);
 // them lost), so hardware handshaking is switched off then too.
 bool ResetUnit(Link& link, UnitInfo& info);
 
-// 0x1033: the programmer restarts (and on MCU types 3 and 5 the rate is raised
-// again; failing that stops the run with "Unable to change baud rate").
+// 0x1033: the programmer restarts (one that starts at its own rate is raised
+// to the programming rate again; failing that stops the run with "Unable to
+// change baud rate").
 bool ResetProgrammer(Link& link, UnitInfo& info);
 
 // 0x1091 (2 attempts): the unit's buffer size, 128 when it does not say.
 uint16_t GetBufferSize(Link& link, const UnitInfo& info);
-// 0x1034 "erase" (MCU types 3 and 5 only; others: "Only supported on LPC chips").
+// 0x1034 "erase" (LPC chips only; others: "Only supported on LPC chips").
 bool ClearChip(Link& link, const UnitInfo& info);
 // 0x1091 with a plain reply.
 bool ExternalMemoryStart(Link& link);

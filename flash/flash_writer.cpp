@@ -8,10 +8,10 @@
 
 #include <string>
 
-#include "flash/exchange.h"
 #include "flash/transfer_ring.h"
-#include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
+#include "payloads/mcu_table.h"
 #include "platform/registry_store.h"
 
 namespace corv {
@@ -21,111 +21,73 @@ namespace {
 constexpr int kAttempts = 20;
 constexpr uint32_t kMaxBlock = 129;
 
-class FlashBlocks {
+// Overlapped, one reply numbered n acknowledges every block from the head's
+// number up to n; a number outside the blocks in flight is a late reply from
+// before a resend, or one left over from an earlier image.
+class SequencedPolicy : public AckPolicy {
  public:
-  FlashBlocks(Link& link, bool overlapped, int window) : link_(link), overlapped_(overlapped), ring_(window) {}
-
-  bool Write(const ImageRecord& r) { return overlapped_ ? WriteSequenced(r) : WriteOne(r); }
-
-  // Waits until every block in flight is acknowledged, each with result 0.
-  bool Drain() {
-    while (!ring_.Empty()) {
-      if (!WaitForOne()) return false;
-    }
-    return true;
+  explicit SequencedPolicy(Link& link)
+      : AckPolicy({.scheme = Scheme::Cumulative, .resendAll = true, .memory = "flash memory"}), link_(link) {}
+  Exchange Request(const RingBlock& b) override {
+    Exchange x(link_, link_.bootAddress, cmd::kWriteFlashSequenced);
+    x.U16(b.sequence).U32(b.address).U8(static_cast<uint8_t>(b.length)).Data(b.data, b.length);
+    return x;
+  }
+  void Read(ReplyFields& f, RingAck& a) override {
+    a.sequence = f.U16();
+    a.address = f.U32();
+    f.U8();  // the length is not echoed reliably
+    a.status = f.U8();
+  }
+  int Covers(const TransferRing& ring, const RingAck& a) override {
+    if (ring.Empty()) return 0;
+    const auto ahead = static_cast<uint16_t>(a.sequence - ring.Head().sequence);
+    return ahead < ring.InFlight() ? ahead + 1 : 0;
   }
 
  private:
+  Link& link_;
+};
+
+class FlashBlocks {
+ public:
+  FlashBlocks(Link& link, bool overlapped, int window)
+      : link_(link), overlapped_(overlapped), policy_(link), ring_(link, policy_, window) {}
+
+  bool Write(const ImageRecord& r) { return overlapped_ ? ring_.Write(r.address, r.data, r.length) : WriteOne(r); }
+
+  // Waits until every block in flight is acknowledged, each with result 0.
+  bool Drain() { return ring_.Drain(); }
+
+ private:
   bool WriteOne(const ImageRecord& r) {
-    Context& ctx = link_.ctx;
-    Packet& p = link_.packet;
     // Only a block of the largest size needs the 16-bit length field.
     const bool longBlock = r.length == kMaxBlock;
-    const cmd::Command& c = longBlock ? cmd::kWriteFlashLong : cmd::kWriteFlashShort;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      p.BeginCommand(link_.bootAddress, c.code);
-      p.Append32(r.address);
-      if (longBlock) {
-        p.Append16(r.length);
-      } else {
-        p.Append8(static_cast<uint8_t>(r.length));
-      }
-      p.AppendBytes(r.data, r.length);
-      p.SendPacket(link_.Port(), c.RequestLength(r.length));
-      p.ReceiveReply(link_.Port(), c.ReplyLength());
-      const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-      const uint32_t address = p.ReadField(4);
-      const uint32_t length = p.ReadField(longBlock ? 2 : 1);
-      const auto result = static_cast<uint8_t>(p.ReadField(1));
-      if (p.CheckReply(link_.Port()) && header && address == r.address && length == r.length) {
-        if (result == 0) return true;
-        ctx.Detail() << "Error:" << Hex{result, 2} << "\r\n";
-        return false;
-      }
-      FailedAttempt(ctx);
+    Exchange x(link_, link_.bootAddress, longBlock ? cmd::kWriteFlashLong : cmd::kWriteFlashShort);
+    x.U32(r.address);
+    if (longBlock) {
+      x.U16(static_cast<uint16_t>(r.length));
+    } else {
+      x.U8(static_cast<uint8_t>(r.length));
     }
-    return false;
-  }
-
-  bool WriteSequenced(const ImageRecord& r) {
-    if (!ring_.HasRoom() && !WaitForOne()) return false;
-    Send(ring_.Push(r.address, r.data, r.length, sequence_));
-    ++sequence_;
-    return true;
-  }
-
-  void Send(const RingSlot& s) {
-    Packet& p = link_.packet;
-    const cmd::Command& c = cmd::kWriteFlashSequenced;
-    p.BeginCommand(link_.bootAddress, c.code);
-    p.Append16(s.sequence);
-    p.Append32(s.address);
-    p.Append8(static_cast<uint8_t>(s.length));
-    p.AppendBytes(s.data, s.length);
-    p.SendPacket(link_.Port(), c.RequestLength(static_cast<int>(s.length)));
-  }
-
-  // How many blocks a reply numbered `sequence` acknowledges: those from the
-  // head's number up to its own. 0 for a number outside the blocks in flight (a
-  // late reply from before a resend, or one left over from an earlier image).
-  int Acknowledged(uint16_t sequence) {
-    if (ring_.Empty()) return 0;
-    const auto ahead = static_cast<uint16_t>(sequence - ring_.HeadSlot().sequence);
-    return ahead < ring_.InFlight() ? ahead + 1 : 0;
-  }
-
-  bool WaitForOne() {
-    Context& ctx = link_.ctx;
-    Packet& p = link_.packet;
-    const cmd::Command& c = cmd::kWriteFlashSequenced;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      p.ReceiveReply(link_.Port(), c.ReplyLength());
-      const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-      const auto sequence = static_cast<uint16_t>(p.ReadField(2));
-      const uint32_t address = p.ReadField(4);
-      p.ReadField(1);  // the length is not echoed reliably
-      const auto result = static_cast<uint8_t>(p.ReadField(1));
-      const bool intact = p.CheckReply(link_.Port());
-      const int acknowledged = intact && header ? Acknowledged(sequence) : 0;
-      if (acknowledged > 0) {
-        for (int i = 0; i < acknowledged; ++i) ring_.Release();
-        if (result == 0) return true;
-        ctx.Notice() << "\r\nUnit reported hardware failure, cannot write to flash memory. Address=$"
-                     << Hex{address, 8} << ", Result=" << Hex{result, 2} << "\r\n";
-        return false;
-      }
-      if (!intact) {
-        for (int i = ring_.Head(); i != ring_.Tail(); i = TransferRing::After(i)) Send(ring_.At(i));
-      }
-      FailedAttempt(ctx);
+    uint8_t result = 0;
+    if (!x.Data(r.data, r.length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
+          const uint32_t address = f.U32();
+          const uint32_t length = longBlock ? f.U16() : f.U8();
+          result = f.U8();
+          return address == r.address && length == r.length;
+        })) {
+      return false;
     }
+    if (result == 0) return true;
+    link_.ctx.Detail() << "Error:" << Hex{result, 2} << "\r\n";
     return false;
   }
 
   Link& link_;
   bool overlapped_;
+  SequencedPolicy policy_;
   TransferRing ring_;
-  uint16_t sequence_ = 0;
 };
 
 }  // namespace
@@ -137,7 +99,7 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   ctx.Notice() << "Updating Corvanta software (do not turn off the power!)...\r\n";
   ctx.Detail() << "Writing to flash\r\n";
 
-  FlashBlocks blocks(link, info.overlapped, FlashWindow(info.mcuType));
+  FlashBlocks blocks(link, info.overlapped, Mcu(info.mcuType).flashWindow);
   const uint32_t start = ctx.clock.TickMs();
   const uint32_t sent = p.BytesSent();
   image.ReadStartAddress();

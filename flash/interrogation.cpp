@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "flash/exchange.h"
 #include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
 
 namespace corv {
 
@@ -16,55 +16,43 @@ namespace {
 // the first mask to the text length.
 constexpr uint8_t kExtendedRecordLength = 24;
 
-// The record fields in reply order, kept apart until the reply is accepted.
-struct ExtendedRecord {
-  uint8_t textFlag = 0;
-  uint16_t ft = 0, rt = 0, mnew = 0;
-  uint32_t serial = 0;
-  uint8_t pType = 0;
-  uint32_t pSerial = 0;
-  uint16_t pVersion = 0;
-  uint8_t build[6] = {};
-  uint8_t textLength = 0;
-};
-
-bool RequestExtendedRecord(Link& link, ExtendedRecord& r) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kExtendedInformation;
-  p.BeginCommand(link.unitId, c.code);
-  p.SendPacket(link.Port(), c.RequestLength());
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.unitId, c.replyCode);
-  const auto length = static_cast<uint8_t>(p.ReadField(1));
-  r.textFlag = static_cast<uint8_t>(p.ReadField(1));
-  r.ft = static_cast<uint16_t>(p.ReadField(2));
-  r.rt = static_cast<uint16_t>(p.ReadField(2));
-  r.mnew = static_cast<uint16_t>(p.ReadField(2));
-  r.serial = p.ReadField(4);
-  r.pType = static_cast<uint8_t>(p.ReadField(1));
-  r.pSerial = p.ReadField(4);
-  r.pVersion = static_cast<uint16_t>(p.ReadField(2));
-  for (uint8_t& b : r.build) b = static_cast<uint8_t>(p.ReadField(1));
-  r.textLength = static_cast<uint8_t>(p.ReadField(1));
-  // A longer record's extra bytes are read past the reply, so the check fails
-  // on its size; a shorter one is refused outright.
-  for (int i = kExtendedRecordLength; i < length; ++i) p.ReadField(1);
-  return p.CheckReply(link.Port()) && header && length == kExtendedRecordLength;
+// 0x1015: the record, 2 attempts; its fields go into `info` once the reply is
+// accepted. A record of another layout is refused: a longer one's extra bytes
+// are read past the reply, so the check fails on its size.
+bool RequestExtendedRecord(Link& link, UnitInfo& info) {
+  UnitInfo r = info;
+  Exchange x(link, link.unitId, cmd::kExtendedInformation);
+  const bool ok = x.Run(Tries{2}, [&](ReplyFields& f) {
+    const uint8_t length = f.U8();
+    r.infoTextFlag = f.U8();
+    r.maskFt = f.U16();
+    r.maskRt = f.U16();
+    r.maskNew = f.U16();
+    r.serialNumber = f.U32();
+    r.pModuleType = f.U8();
+    r.pModuleSerial = f.U32();
+    r.pModuleLastVersion = f.U16();
+    f.Bytes(r.buildTime, sizeof r.buildTime);
+    r.infoTextLength = f.U8();
+    for (int i = kExtendedRecordLength; i < length; ++i) f.U8();
+    return length == kExtendedRecordLength;
+  });
+  if (ok) info = r;
+  return ok;
 }
 
+// 0x1016: the text of the announced length, 20 attempts; control characters
+// become ':'.
 bool RequestInformationText(Link& link, uint8_t textLength, std::string& text) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kInformationText;
-  p.BeginCommand(link.unitId, c.code);
-  p.SendPacket(link.Port(), c.RequestLength());
-  p.ReceiveReply(link.Port(), c.ReplyLength(textLength));
-  const bool header = p.ReplyHeaderIs(link.unitId, c.replyCode);
-  text.clear();
-  for (int i = 0; i < textLength; ++i) {
-    const auto b = static_cast<uint8_t>(p.ReadField(1));
-    text.push_back(b < 32 ? ':' : static_cast<char>(b));
-  }
-  return p.CheckReply(link.Port()) && header;
+  Exchange x(link, link.unitId, cmd::kInformationText);
+  return x.ReplyData(textLength).Run(Tries{20}, [&](ReplyFields& f) {
+    text.clear();
+    for (int i = 0; i < textLength; ++i) {
+      const uint8_t b = f.U8();
+      text.push_back(b < 32 ? ':' : static_cast<char>(b));
+    }
+    return true;
+  });
 }
 
 }  // namespace
@@ -91,32 +79,15 @@ void InstallVersionsHook(Link& link, UnitInfo& info) {
 bool ReadExtendedInformation(Link& link, UnitInfo& info) {
   Context& ctx = link.ctx;
   ctx.Detail() << "Requesting extended information\r\n";
-  ExtendedRecord r;
-  bool got = false;
-  for (int attempt = 0; attempt < 2 && !got; ++attempt) got = RequestExtendedRecord(link, r);
-  if (!got) return false;
+  if (!RequestExtendedRecord(link, info)) return false;
   info.extendedRead = true;
-  info.infoTextFlag = r.textFlag;
-  info.maskFt = r.ft;
-  info.maskRt = r.rt;
-  info.maskNew = r.mnew;
-  info.serialNumber = r.serial;
-  info.pModuleType = r.pType;
-  info.pModuleSerial = r.pSerial;
-  info.pModuleLastVersion = r.pVersion;
-  for (int i = 0; i < 6; ++i) info.buildTime[i] = r.build[i];
-  info.infoTextLength = r.textLength;
   info.informationText.clear();
   ctx.Detail() << "OK - got extended information\r\n";
   if (info.infoTextFlag != 1) return true;
 
   ctx.Detail() << "Requesting information text\r\n";
   std::string text;
-  bool gotText = false;
-  for (int attempt = 0; attempt < 20 && !gotText; ++attempt) {
-    gotText = RequestInformationText(link, info.infoTextLength, text);
-  }
-  if (!gotText) return false;
+  if (!RequestInformationText(link, info.infoTextLength, text)) return false;
   info.informationText = text;
   ctx.Detail() << "OK - got information text\r\n";
   PrintExtendedInformation(ctx, link.versions, info);

@@ -1,14 +1,13 @@
 // The programmer download: each image record becomes one write-RAM block. Block
-// by block every block waits for its reply; overlapped, up to the window's
-// blocks are sent ahead and their replies, matched by address, are collected
-// as the ring fills.
+// by block every block waits for its reply; overlapped, the transfer ring sends
+// up to the window's blocks ahead and matches their replies by address.
 #include "flash/programmer_download.h"
 
 #include "flash/boot_commands.h"
-#include "flash/exchange.h"
 #include "flash/transfer_ring.h"
-#include "flash/unit_tables.h"
 #include "link/commands.h"
+#include "link/exchange.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 
@@ -17,118 +16,64 @@ namespace {
 constexpr int kAttempts = 20;
 constexpr uint32_t kMaxBlock = 129;
 
-void SendWriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kWriteRam;
-  p.BeginCommand(link.bootAddress, c.code);
-  p.Append32(address);
-  p.Append8(static_cast<uint8_t>(length));
-  p.AppendBytes(data, length);
-  p.SendPacket(link.Port(), c.RequestLength(static_cast<int>(length)));
-}
-
-// Reads one write-RAM reply; true when it is intact and from the boot address.
-bool ReadWriteRamReply(Link& link, uint32_t& address, uint32_t& length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kWriteRam;
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-  address = p.ReadField(4);
-  length = p.ReadField(1);
-  return p.CheckReply(link.Port()) && header;
+// 0x1020: one block into RAM; its reply echoes address and length.
+Exchange WriteRam(Link& link, uint32_t address, const uint8_t* data, uint32_t length) {
+  Exchange x(link, link.bootAddress, cmd::kWriteRam);
+  x.U32(address).U8(static_cast<uint8_t>(length)).Data(data, length);
+  return x;
 }
 
 bool WriteRamBlock(Link& link, const ImageRecord& r) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    SendWriteRam(link, r.address, r.data, r.length);
-    uint32_t address = 0, length = 0;
-    if (ReadWriteRamReply(link, address, length) && address == r.address && length == r.length) return true;
-    FailedAttempt(link.ctx);
-  }
-  return false;
+  return WriteRam(link, r.address, r.data, r.length).Run(Tries{kAttempts, true}, [&](ReplyFields& f) {
+    const uint32_t address = f.U32();
+    const uint32_t length = f.U8();
+    return address == r.address && length == r.length;
+  });
 }
 
-class OverlappedRam {
+// Overlapped, each reply names its block by address and length; a reply for a
+// later block marks that block, and a reply that is not intact or not from the
+// boot address sends the head block again.
+class RamPolicy : public AckPolicy {
  public:
-  OverlappedRam(Link& link, int window) : link_(link), ring_(window) {}
-
-  bool Write(const ImageRecord& r) {
-    if (!ring_.HasRoom() && !WaitForOne()) return false;
-    SendWriteRam(link_, r.address, r.data, r.length);
-    ring_.Push(r.address, r.data, r.length, 0);
-    return true;
+  explicit RamPolicy(Link& link)
+      : AckPolicy({.scheme = Scheme::Selective, .resendOnForeign = true, .memory = "RAM"}), link_(link) {}
+  Exchange Request(const RingBlock& b) override { return WriteRam(link_, b.address, b.data, b.length); }
+  void Read(ReplyFields& f, RingAck& a) override {
+    a.address = f.U32();
+    a.length = f.U8();
   }
-
-  bool Drain() {
-    while (!ring_.Empty()) {
-      if (!WaitForOne()) return false;
-    }
-    return true;
-  }
+  bool Answers(const RingBlock& b, const RingAck& a) override { return a.address == b.address && a.length == b.length; }
 
  private:
-  // Frees the head slot once its reply has come. A reply for a later block
-  // marks that block; a reply that is not intact sends the head block again.
-  bool WaitForOne() {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      RingSlot& head = ring_.HeadSlot();
-      if (head.acknowledged) return Finish();
-      uint32_t address = 0, length = 0;
-      if (ReadWriteRamReply(link_, address, length)) {
-        if (address == head.address && length == head.length) return Finish();
-        for (int i = ring_.Head(); i != ring_.Tail(); i = TransferRing::After(i)) {
-          RingSlot& s = ring_.At(i);
-          if (!s.acknowledged && s.address == address && s.length == length) {
-            s.acknowledged = true;
-            break;
-          }
-        }
-      } else {
-        SendWriteRam(link_, head.address, head.data, head.length);
-      }
-      FailedAttempt(link_.ctx);
-    }
-    return false;
-  }
-
-  bool Finish() {
-    ring_.Release();
-    return true;
-  }
-
   Link& link_;
-  TransferRing ring_;
 };
 
+// 0x1021: reads one record's block back and compares it; a block that
+// differs is asked for again.
 bool ExamineRecord(Link& link, const ImageRecord& r) {
   Context& ctx = link.ctx;
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kExamineRam;
   uint8_t got[kMaxBlock];
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append32(r.address);
-    p.Append8(static_cast<uint8_t>(r.length));
-    p.SendPacket(link.Port(), c.RequestLength());
-    p.ReceiveReply(link.Port(), c.ReplyLength(r.length));
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const uint32_t address = p.ReadField(4);
-    const uint32_t length = p.ReadField(1);
-    for (uint32_t i = 0; i < r.length; ++i) got[i] = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header && address == r.address && length == r.length) {
-      bool same = true;
-      for (uint32_t i = 0; i < r.length; ++i) {
-        if (got[i] == r.data[i]) continue;
-        same = false;
-        ctx.Detail() << "Examine returned different data at " << Hex{r.address + i, 8} << " got " << Hex{got[i], 2}
-                     << " instead of " << Hex{r.data[i], 2} << "\r\n";
-        ctx.Notice() << "Verify error\r\n";
-      }
-      if (same) return true;
+  Exchange x(link, link.bootAddress, cmd::kExamineRam);
+  x.U32(r.address).U8(static_cast<uint8_t>(r.length)).ReplyData(static_cast<int>(r.length));
+  const auto echoes = [&](ReplyFields& f) {
+    const uint32_t address = f.U32();
+    const uint32_t length = f.U8();
+    f.Bytes(got, r.length);
+    return address == r.address && length == r.length;
+  };
+  const auto same = [&] {
+    bool same = true;
+    for (uint32_t i = 0; i < r.length; ++i) {
+      if (got[i] == r.data[i]) continue;
+      same = false;
+      ctx.Detail() << "Examine returned different data at " << Hex{r.address + i, 8} << " got " << Hex{got[i], 2}
+                   << " instead of " << Hex{r.data[i], 2} << "\r\n";
+      ctx.Notice() << "Verify error\r\n";
     }
-    FailedAttempt(ctx);
-  }
-  return false;
+    return same;
+  };
+  return x.Run(Tries{kAttempts, true}, echoes, same);
 }
 
 bool Verify(Link& link, ImageStream image) {
@@ -160,10 +105,10 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   Packet& p = link.packet;
   ctx.Notice() << "Downloading programmer...\r\n";
   ctx.Detail() << "Downloading to RAM\r\n";
-  const bool fast = FastProgrammerMcu(info.mcuType);
-  // The boot loaders of MCU types 3 and 5 raise CTS themselves; the others only
-  // once the programmer runs (below).
-  if (info.overlapped && fast) WaitForCts(link, info);
+  const McuRow& mcu = Mcu(info.mcuType);
+  // The boot loaders of LPC chips raise CTS themselves; the others only once
+  // the programmer runs (below).
+  if (info.overlapped && mcu.lpc) WaitForCts(link, info);
   if (!StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
 
   const ImageStream again = image;
@@ -174,13 +119,14 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   const uint32_t sent = p.BytesSent();
 
   const bool overlapped = info.overlapped;
-  OverlappedRam ring(link, DownloadWindow(info.mcuType));
+  RamPolicy policy(link);
+  TransferRing ring(link, policy, mcu.downloadWindow);
   uint32_t done = 0;
   ImageRecord r;
   while (image.NextRecord(r)) {
     // The catalogue's build-time check keeps records within one block.
     if (r.length > kMaxBlock) return false;
-    if (!(overlapped ? ring.Write(r) : WriteRamBlock(link, r))) return false;
+    if (!(overlapped ? ring.Write(r.address, r.data, r.length) : WriteRamBlock(link, r))) return false;
     done += r.length;
     p.ProgressMarks(done, total);
   }
@@ -196,9 +142,9 @@ bool DownloadProgrammer(Link& link, UnitInfo& info, ImageStream image) {
   ctx.settings.traceEnabled = true;
   RunRamProgram(link, entry);
   link.softwareMode = modeFlashProgrammer;
-  if (info.overlapped && !fast) WaitForCts(link, info);
-  // These programmers start at 115200 whatever the boot loader ran at.
-  if (fast && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
+  if (info.overlapped && !mcu.lpc) WaitForCts(link, info);
+  // Some programmers start at their own rate whatever the boot loader ran at.
+  if (mcu.programmerStartRate != 0 && !StepUpBaudRate(link, info)) Fatal(ctx, "Unable to change baud rate");
   return true;
 }
 

@@ -5,9 +5,10 @@
 // (pass mod 6).
 #include "flash/reboot.h"
 
-#include "flash/exchange.h"
 #include "flash/interrogation.h"
 #include "link/commands.h"
+#include "link/discovery.h"
+#include "link/exchange.h"
 
 namespace corv {
 
@@ -75,40 +76,23 @@ void SetUpBootLoaderLine(Link& link, int pass, LineSetting start, bool preferCur
   }
 }
 
-bool AskBootLoaderVersion(Link& link) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kBootLoaderResponse;
-  p.BeginCommand(link.bootAddress, c.code);
-  p.SendPacket(link.Port(), c.RequestLength());
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-  const auto version = static_cast<uint8_t>(p.ReadField(1));
-  if (!(p.CheckReply(link.Port()) && header)) return false;
-  link.bootVersionByte = version;
-  return true;
-}
-
+// 0x1013: the release record, 2 attempts; the record goes into `info` once
+// it is accepted.
 bool AskBootLoaderRelease(Link& link, UnitInfo& info) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kBootLoaderRelease;
-  p.BeginCommand(link.bootAddress, c.code);
-  p.Append8(1);
-  p.SendPacket(link.Port(), c.RequestLength());
-  p.ReceiveReply(link.Port(), c.ReplyLength());
-  const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-  const auto record = static_cast<uint8_t>(p.ReadField(1));
-  const auto mcu = static_cast<uint8_t>(p.ReadField(1));
-  const auto version = static_cast<uint8_t>(p.ReadField(1));
-  const auto release = static_cast<uint8_t>(p.ReadField(1));
-  const uint32_t checksum = p.ReadField(4);
-  const auto flags = static_cast<uint8_t>(p.ReadField(1));
-  if (!(p.CheckReply(link.Port()) && header)) return false;
-  info.bootRecordByte = record;
-  info.mcuType = mcu;
-  info.bootVersion = version;
-  info.bootRelease = release;
-  info.checksum = checksum;
-  info.bootFlags = flags;
+  UnitInfo r = info;
+  Exchange x(link, link.bootAddress, cmd::kBootLoaderRelease);
+  if (!x.U8(1).Run(Tries{2}, [&](ReplyFields& f) {
+        r.bootRecordByte = f.U8();
+        r.mcuType = f.U8();
+        r.bootVersion = f.U8();
+        r.bootRelease = f.U8();
+        r.checksum = f.U32();
+        r.bootFlags = f.U8();
+        return true;
+      })) {
+    return false;
+  }
+  info = r;
   return true;
 }
 
@@ -130,14 +114,14 @@ bool RebootToBootLoader(Link& link, UnitInfo& info, bool preferCurrentRate) {
     for (int t = 0; t < kResetTries && !reset; ++t) {
       uint8_t address = 0;
       SetUpResetTry(link, t, start, address);
-      reset = BareExchange(link, address, cmd::kResetToBootLoader);
+      reset = Exchange(link, address, cmd::kResetToBootLoader).Run(Tries{});
     }
     if (!reset) return false;
     ctx.Detail() << "OK - unit reset\r\n";
 
     SetUpBootLoaderLine(link, pass, start, preferCurrentRate);
     ctx.Detail() << "Getting boot loader version\r\n";
-    for (int t = 0; t < kVersionTries && !answered; ++t) answered = AskBootLoaderVersion(link);
+    answered = BootLoaderResponseExchange(link, Tries{kVersionTries});
     if (answered) ctx.Detail() << "OK - rebooted to boot loader\r\n";
   }
   if (!answered) return false;
@@ -146,9 +130,7 @@ bool RebootToBootLoader(Link& link, UnitInfo& info, bool preferCurrentRate) {
   Reopen(link, {ctx.settings.baudRate, ctx.settings.paritySetting != 0}, Link::normalTimeoutMs);
 
   ctx.Detail() << "Getting boot loader release\r\n";
-  bool release = false;
-  for (int t = 0; t < 2 && !release; ++t) release = AskBootLoaderRelease(link, info);
-  if (release) {
+  if (AskBootLoaderRelease(link, info)) {
     ctx.Detail() << "OK - got boot release\r\n";
   } else {
     // An older boot loader has no release record: its version byte is all.

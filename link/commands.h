@@ -15,10 +15,6 @@ inline constexpr uint8_t kCommand = 0x45;       // "E": command with a 16-bit co
 // The boot loader and the flash programmer always answer at this address.
 inline constexpr uint8_t kBootAddress = 1;
 
-// Header sizes: address + function, and address + function + code.
-inline constexpr int kQuickHeader = 2;
-inline constexpr int kCommandHeader = 4;
-
 struct Command {
   uint16_t code;       // sent in the request
   uint16_t replyCode;  // echoed in the reply (differs for the file-block read)

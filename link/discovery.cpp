@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "link/commands.h"
+#include "link/exchange.h"
 #include "platform/registry_store.h"
 
 namespace corv {
@@ -199,48 +200,30 @@ void AbortCheck(Context& ctx) {
   if (EscapePressed(ctx)) Fatal(ctx, "Aborted");
 }
 
-bool QuickResponseExchange(Link& link) {
-  Packet& p = link.packet;
-  SerialPort* port = link.Port();
-  p.BeginQuick(link.unitId);
-  p.SendPacket(port, cmd::kQuickRequestLength);
-  p.ReceiveReply(port, cmd::kQuickReplyLength);
-  const uint32_t address = p.ReadField(1);
-  const uint32_t function = p.ReadField(1);
-  return p.CheckReply(port) && address == link.unitId && function == cmd::kQuickReply;
-}
+bool QuickResponseExchange(Link& link) { return Exchange::Quick(link, link.unitId).Run(Tries{}); }
 
-bool BootLoaderResponseExchange(Link& link) {
-  Packet& p = link.packet;
-  SerialPort* port = link.Port();
-  p.BeginCommand(link.bootAddress, cmd::kBootLoaderResponse.code);
-  p.SendPacket(port, cmd::kBootLoaderResponse.request);
-  p.ReceiveReply(port, cmd::kBootLoaderResponse.reply);
-  const bool header = p.ReplyHeaderIs(link.bootAddress, cmd::kBootLoaderResponse.replyCode);
-  link.bootVersionByte = static_cast<uint8_t>(p.ReadField(1));
-  return p.CheckReply(port) && header;
+bool BootLoaderResponseExchange(Link& link, const Tries& tries) {
+  uint8_t version = 0;
+  Exchange x(link, link.bootAddress, cmd::kBootLoaderResponse);
+  if (!x.Run(tries, [&](ReplyFields& r) {
+        version = r.U8();
+        return true;
+      })) {
+    return false;
+  }
+  link.bootVersionByte = version;
+  return true;
 }
 
 bool VersionRequest(Link& link, UnitVersions& out) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    AbortCheck(link.ctx);
-    SerialPort* port = link.Port();
-    p.BeginCommand(link.unitId, cmd::kVersions.code);
-    p.SendPacket(port, cmd::kVersions.request);
-    p.ReceiveReply(port, cmd::kVersions.reply);
-    const bool header = p.ReplyHeaderIs(link.unitId, cmd::kVersions.replyCode);
-    UnitVersions v;
-    v.cardNumber = static_cast<uint16_t>(p.ReadField(2));
-    v.circuitCode = static_cast<uint16_t>(p.ReadField(2));
-    v.softwareVersion = static_cast<uint16_t>(p.ReadField(2));
-    v.productNumber = static_cast<uint16_t>(p.ReadField(2));
-    if (p.CheckReply(port) && header) {
-      out = v;
-      return true;
-    }
-  }
-  return false;
+  UnitVersions v;
+  Exchange x(link, link.unitId, cmd::kVersions);
+  const bool ok = x.Run(Tries{.attempts = 20, .escapable = true}, [&](ReplyFields& r) {
+    v = {r.U16(), r.U16(), r.U16(), r.U16()};
+    return true;
+  });
+  if (ok) out = v;
+  return ok;
 }
 
 bool ProbeUnit(Link& link, bool full) {

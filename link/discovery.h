@@ -7,18 +7,17 @@
 #pragma once
 #include <string_view>
 
+#include "link/exchange.h"
 #include "link/link.h"
 
 namespace corv {
 
-// Where the port of the last successful update is kept (decimal text).
-
 // One exchange each, on the port as it is; true when the expected answer came.
 // Quick response (0x41) at link.unitId.
 bool QuickResponseExchange(Link& link);
-// Boot-loader response (0x1012) at link.bootAddress; keeps its byte in
-// link.bootVersionByte.
-bool BootLoaderResponseExchange(Link& link);
+// Boot-loader response (0x1012) at link.bootAddress, once unless told
+// otherwise; keeps its byte in link.bootVersionByte.
+bool BootLoaderResponseExchange(Link& link, const Tries& tries = {});
 // Versions (0x1010) at link.unitId, up to 20 attempts; the fields go to `out`.
 bool VersionRequest(Link& link, UnitVersions& out);
 

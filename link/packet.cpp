@@ -50,19 +50,6 @@ void Packet::PutByte(uint8_t b) {
 
 void Packet::Append8(uint8_t v) { PutByte(v); }
 
-void Packet::Append16(uint16_t v) {
-  PutByte(static_cast<uint8_t>(v >> 8));
-  PutByte(static_cast<uint8_t>(v));
-}
-
-void Packet::Append32(uint32_t v) {
-  for (int shift = 24; shift >= 0; shift -= 8) PutByte(static_cast<uint8_t>(v >> shift));
-}
-
-void Packet::AppendText(std::string_view text) {
-  for (char c : text) PutByte(static_cast<uint8_t>(c));
-}
-
 void Packet::AppendBytes(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) PutByte(data[i]);
 }
@@ -71,7 +58,8 @@ void Packet::BeginCommand(uint8_t address, uint16_t code) {
   BeginRequest();
   Append8(address);
   Append8(cmd::kCommand);
-  Append16(code);
+  Append8(static_cast<uint8_t>(code >> 8));
+  Append8(static_cast<uint8_t>(code));
 }
 
 void Packet::BeginQuick(uint8_t address) {

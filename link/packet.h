@@ -6,11 +6,10 @@
 // without a second transmission. Also: the byte counters, the per-packet trace,
 // the 60-dot progress line and the transfer summary line.
 //
-// A transaction:
-//   p.BeginRequest(); p.Append8(addr); p.Append8(cmd::kCommand); p.Append16(code); ...
-//   p.SendPacket(port, n); p.ReceiveReply(port, replyN);
-//   read address, function, code and payload with ReadField, then p.CheckReply(port)
-//   and compare the echoed fields. A null port counts as a failed send/receive.
+// The steps of a transaction (BeginRequest and the fields, SendPacket,
+// ReceiveReply, the reply's fields, CheckReply) are run by the exchange of
+// link/exchange.h, not by the commands themselves. A null port counts as a
+// failed send/receive.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +35,8 @@ class Packet {
   // --- Building a request.
   void BeginRequest();
   void Append8(uint8_t v);
-  void Append16(uint16_t v);  // most significant byte first
-  void Append32(uint32_t v);  // most significant byte first
-  void AppendText(std::string_view text);  // its characters, no terminator
+  // Parameters as the exchange encoded them (numbers most significant byte
+  // first, texts without a terminator).
   void AppendBytes(const uint8_t* data, size_t n);
   // BeginRequest, then address, 0x45 and the code.
   void BeginCommand(uint8_t address, uint16_t code);

@@ -106,20 +106,6 @@ uint32_t SoftwareChecksum(ImageName name) {
   }
 }
 
-bool IsPayloadSoftwareChecksum(uint32_t checksum) {
-  return checksum == kDisplayMcu2Checksum || checksum == kDisplayMcu3Checksum || checksum == kTransmitterSmallChecksum ||
-         checksum == kTransmitter128kChecksum;
-}
-
-uint32_t BootLoaderCrc(int mcuType) {
-  switch (mcuType) {
-    case 2: return kBootLoaderCrcMcu2;
-    case 3: return kBootLoaderCrcMcu3;
-    case 5: return kBootLoaderCrcMcu5;
-    default: return 0;
-  }
-}
-
 bool StandInPayloads() {
 #ifdef CORV_REAL_PAYLOADS
   return false;

@@ -81,10 +81,6 @@ inline constexpr uint32_t kBootLoaderCrcMcu5 = 0xB0071005;
 
 // The checksum a unit reports for a software payload; 0 for other images.
 uint32_t SoftwareChecksum(ImageName name);
-// True when `checksum` is one of the four software checksums.
-bool IsPayloadSoftwareChecksum(uint32_t checksum);
-// The boot-loader constant of an MCU type (2, 3 or 5); 0 for other types.
-uint32_t BootLoaderCrc(int mcuType);
 
 // True when the embedded payloads are the build's generated stand-ins (their
 // CRC-32 values are the checksums above); false when a build embedded real

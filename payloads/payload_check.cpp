@@ -7,6 +7,7 @@
 
 #include "payloads/crc32.h"
 #include "payloads/image_stream.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 namespace {
@@ -28,10 +29,9 @@ std::string CheckImage(const ImageLayout& entry, const uint8_t* data, size_t siz
   if (start != entry.startAddress) return Problem(entry.file, "start address", start, entry.startAddress, true);
   if (total != entry.totalLength) return Problem(entry.file, "total length", total, entry.totalLength, false);
 
-  // Only MCU types 1 and 2 keep old fields in low flash; the others may put
-  // code where their old-fields area would be.
-  const bool keepsOldFields = entry.mcuType == 1 || entry.mcuType == 2;
-  const AddressRange oldFields = OldFieldsArea(entry.mcuType);
+  // Only the MCU types that keep old fields in low flash need their area left
+  // free; the others may put code where it would be.
+  const McuRow& mcu = Mcu(entry.mcuType);
   uint32_t count = 0;
   uint32_t dataBytes = 0;
   uint64_t nextFree = 0;  // first address above the previous record
@@ -46,8 +46,8 @@ std::string CheckImage(const ImageLayout& entry, const uint8_t* data, size_t siz
     if (r.length == 0 || r.length > kMaxRecordLength || (entry.fullRecords && r.length != kMaxRecordLength))
       return Problem(entry.file, "record length", r.length, kMaxRecordLength, false);
     uint64_t last = static_cast<uint64_t>(r.address) + r.length - 1;
-    if (keepsOldFields && r.address <= oldFields.last && last >= oldFields.first)
-      return Problem(entry.file, "record covers the old-fields area: address", r.address, oldFields.first, true);
+    if (mcu.oldFieldsInFlash && r.address <= mcu.oldFieldsLast && last >= mcu.oldFieldsFirst)
+      return Problem(entry.file, "record covers the old-fields area: address", r.address, mcu.oldFieldsFirst, true);
     nextFree = last + 1;
     dataBytes += r.length;
     ++count;

@@ -44,17 +44,6 @@ inline constexpr std::array<ImageLayout, kImageCount> kImageLayouts = {{
     {ImageName::TransmitterSoftware128kEeprom, "transmitter_128k_eeprom.img", 0x00002080, 233263, 1825, 0, 233600, 244562, true, 2, kTransmitter128kChecksum},
 }};
 
-// The old-fields area of an MCU type: 512..639 on MCU types 1 and 2, which keep
-// old fields there and whose image records must leave it free; 768..1023 on 3
-// and 5, which keep none, so their images may cover it.
-struct AddressRange {
-  uint32_t first;
-  uint32_t last;
-};
-constexpr AddressRange OldFieldsArea(int mcuType) {
-  return mcuType <= 2 ? AddressRange{512, 639} : AddressRange{768, 1023};
-}
-
 struct FileLayout {
   std::string_view file;
   uint32_t length;

@@ -2,32 +2,26 @@
 #include "run/update_decision.h"
 
 #include "flash/unit_tables.h"
+#include "payloads/mcu_table.h"
 
 namespace corv {
 
 std::optional<uint32_t> ExpectedChecksum(const UnitInfo& info, bool largeEeprom) {
-  if (info.cardFamily == kFamilyDisplay) {
-    if (info.mcuType == 2) return kDisplayMcu2Checksum;
-    if (info.mcuType == 3) return kDisplayMcu3Checksum;
-  } else if (info.cardFamily == kFamilyTransmitter && info.mcuType == 2) {
-    return largeEeprom ? kTransmitter128kChecksum : kTransmitterSmallChecksum;
-  }
-  return std::nullopt;
+  const std::optional<ImageName> payload = SoftwarePayload(info, largeEeprom);
+  if (!payload) return std::nullopt;
+  return SoftwareChecksum(*payload);
 }
 
 std::optional<ImageName> SoftwarePayload(const UnitInfo& info, bool largeEeprom) {
-  if (info.cardFamily == kFamilyDisplay) {
-    if (info.mcuType == 2) return ImageName::DisplaySoftwareMcu2;
-    if (info.mcuType == 3) return ImageName::DisplaySoftwareMcu3;
-  } else if (info.cardFamily == kFamilyTransmitter && info.mcuType == 2) {
-    return largeEeprom ? ImageName::TransmitterSoftware128kEeprom : ImageName::TransmitterSoftwareSmallEeprom;
-  }
+  const McuRow& mcu = Mcu(info.mcuType);
+  if (info.cardFamily == kFamilyDisplay) return mcu.displaySoftware;
+  if (info.cardFamily == kFamilyTransmitter) return largeEeprom ? mcu.transmitterSoftware128k : mcu.transmitterSoftware;
   return std::nullopt;
 }
 
 void DecideBootLoaderAge(Context& ctx, const UnitInfo& info, UpdateFlags& flags) {
-  const bool old = (info.mcuType == 2 && info.bootRelease < 5) || (info.mcuType == 3 && info.bootRelease < 9);
-  if (!old) return;
+  const uint8_t current = Mcu(info.mcuType).currentBootRelease;
+  if (current == 0 || info.bootRelease >= current) return;
   flags.bootLoader = true;
   ctx.Detail() << "Updating boot loader because it is older than the current version\r\n";
 }

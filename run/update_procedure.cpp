@@ -9,6 +9,7 @@
 #include "flash/programmer_download.h"
 #include "flash/reboot.h"
 #include "flash/unit_tables.h"
+#include "payloads/mcu_table.h"
 #include "run/update_decision.h"
 #include "run/update_questions.h"
 #include "unitdata/old_fields.h"
@@ -86,10 +87,10 @@ void HandleTestSoftware(Context& ctx, UpdateTarget& u, UpdateFlags& flags) {
   DecideBootLoaderAge(ctx, u.info, flags);
 }
 
-// A Transmitter with MCU type 2 keeps its texts in a strings file; its answer
+// A Transmitter of an MCU type with a strings file keeps its texts there; its answer
 // also tells whether the unit has the 128K EEPROM the larger software needs.
 void UpdateStrings(Context& ctx, UpdateTarget& u, UpdateFlags& flags) {
-  if (u.info.cardFamily != kFamilyTransmitter || u.info.mcuType != 2) return;
+  if (u.info.cardFamily != kFamilyTransmitter || !Mcu(u.info.mcuType).transmitterStrings) return;
   if (!u.info.stringsProgrammer) Fatal(ctx, "Cannot update strings in this unit");
   if (!DownloadProgrammer(u.link, u.info, *u.info.stringsProgrammer)) Fatal(ctx, "Unable to download programmer");
   if (!SelectFlashTarget(u.link, u.info)) Fatal(ctx, "Unknown corvanta unit");
@@ -153,10 +154,10 @@ void WriteUnit(Context& ctx, UpdateTarget& u, const UpdateFlags& flags) {
   }
 }
 
-// A Display with MCU type 3 keeps images and fonts on its flash drive; each
+// A Display of an MCU type with a flash drive keeps images and fonts there; each
 // file is only sent when the unit's copy differs.
 void UpdateDriveFiles(Context& ctx, UpdateTarget& u) {
-  if (u.info.cardFamily != kFamilyDisplay || u.info.mcuType != 3) return;
+  if (u.info.cardFamily != kFamilyDisplay || !Mcu(u.info.mcuType).displayDrive) return;
   if (u.link.softwareMode != modeFlashProgrammer) StartFlashProgrammer(ctx, u);
   if (!UpdateImagesFile(u.link, u.info)) Fatal(ctx, "Unable to send images file");
   if (!UpdateFontFiles(u.link, u.info)) Fatal(ctx, "Unable to send font file");

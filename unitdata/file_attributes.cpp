@@ -1,10 +1,12 @@
 // Attribute words over a file's contents.
 #include "unitdata/file_attributes.h"
 
+#include "payloads/mcu_table.h"
+
 namespace corv {
 
 FileAttributes ComputeFileAttributes(const uint8_t* data, uint32_t length, uint8_t mcuType) {
-  const bool little = LittleEndianWords(mcuType);
+  const bool little = Mcu(mcuType).littleEndianWords;
   FileAttributes a;
   a.size = length;
   uint64_t word = 0;

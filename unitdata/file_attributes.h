@@ -16,11 +16,8 @@ struct FileAttributes {
   bool operator==(const FileAttributes&) const = default;
 };
 
-// The unit forms its words little-endian on MCU types 3 and 5, big-endian on
-// the others.
-constexpr bool LittleEndianWords(uint8_t mcuType) { return mcuType == 3 || mcuType == 5; }
-
-// Words of four bytes each, the last group padded with zero bytes.
+// Words of four bytes each, the last group padded with zero bytes, in the byte
+// order of the MCU type (the MCU table's littleEndianWords).
 FileAttributes ComputeFileAttributes(const uint8_t* data, uint32_t length, uint8_t mcuType);
 
 }  // namespace corv

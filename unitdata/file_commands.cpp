@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "link/commands.h"
-#include "unitdata/drive_ring.h"
+#include "link/exchange.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {
@@ -24,21 +24,13 @@ constexpr uint8_t kNotOpen = 1;  // the close of a file that is not open
 // Open, create and close: file number out, status back. `lost` tells whether
 // an earlier attempt went unanswered (the unit may have carried it out).
 bool StatusCommand(Link& link, const cmd::Command& command, uint8_t file, uint8_t& status, bool& lost) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    lost = attempt > 0;
-    p.BeginCommand(link.bootAddress, command.code);
-    p.Append8(file);
-    p.SendPacket(link.Port(), command.request);
-    p.ReceiveReply(link.Port(), command.reply);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, command.replyCode);
-    const uint8_t s = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header) {
-      status = s;
-      return true;
-    }
-  }
-  return false;
+  Exchange x(link, link.bootAddress, command);
+  const bool ok = x.U8(file).Run(Tries{kAttempts}, [&](ReplyFields& f) {
+    status = f.U8();
+    return true;
+  });
+  lost = x.Attempts() > 1;
+  return ok;
 }
 
 // `written`: for a close, what the file holds when it was written whole.
@@ -77,39 +69,26 @@ bool CloseFile(Link& link, uint8_t file, const FileAttributes& written) {
 bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes) {
   Context& ctx = link.ctx;
   ctx.Detail() << "GetFileAttributes:" << Hex{file, 2} << "\r\n";
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kGetFileAttributes;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, c.code);
-    p.Append8(file);
-    p.SendPacket(link.Port(), c.request);
-    p.ReceiveReply(link.Port(), c.reply);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    FileAttributes a;
-    a.size = p.ReadField(4);
-    a.evenSum = p.ReadField(4);
-    a.oddSum = p.ReadField(4);
-    a.evenXor = p.ReadField(4);
-    a.oddXor = p.ReadField(4);
-    if (p.CheckReply(link.Port()) && header) {
-      ctx.Detail() << "OK - GetFileAttributes\r\n";
-      if (status != 0) return false;
-      attributes = a;
-      return true;
-    }
+  uint8_t status = 0;
+  FileAttributes a;
+  Exchange x(link, link.bootAddress, cmd::kGetFileAttributes);
+  if (!x.U8(file).Run(Tries{kAttempts}, [&](ReplyFields& f) {
+        status = f.U8();
+        a = {f.U32(), f.U32(), f.U32(), f.U32(), f.U32()};
+        return true;
+      })) {
+    return false;
   }
-  return false;
+  ctx.Detail() << "OK - GetFileAttributes\r\n";
+  if (status != 0) return false;
+  attributes = a;
+  return true;
 }
 
-void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
-  Packet& p = link.packet;
-  p.BeginCommand(link.bootAddress, cmd::kWriteFileBlock.code);
-  p.Append8(file);
-  p.Append32(offset);
-  p.Append8(length);
-  p.AppendBytes(data, length);
-  p.SendPacket(link.Port(), cmd::kWriteFileBlock.RequestLength(length));
+Exchange FileBlockRequest(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
+  Exchange x(link, link.bootAddress, cmd::kWriteFileBlock);
+  x.U8(file).U32(offset).U8(length).Data(data, length);
+  return x;
 }
 
 // The block exchanges wait for the reply to their own request. An intact reply
@@ -118,58 +97,38 @@ void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* dat
 // attempt only reads. Sending again would leave one more reply behind, and
 // every late reply would put each later block one reply further behind.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kWriteFileBlock;
-  bool send = true;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (send) SendFileBlock(link, file, offset, data, length);
-    p.ReceiveReply(link.Port(), c.reply);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const uint32_t f = p.ReadField(1);
-    const uint32_t o = p.ReadField(4);
-    const uint32_t n = p.ReadField(1);
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    const bool intact = p.CheckReply(link.Port());
-    if (intact && header && f == file && o == offset && n == length) {
-      if (status != 0) FatalStatus(link.ctx, "Error writing to file:", status);
-      return true;
-    }
-    link.ctx.Detail() << "!";
-    send = !intact;
+  uint8_t status = 0;
+  const Tries tries{.attempts = kAttempts, .marks = true, .readAfterLate = true};
+  if (!FileBlockRequest(link, file, offset, data, length).Run(tries, [&](ReplyFields& f) {
+        const uint32_t fileEcho = f.U8();
+        const uint32_t o = f.U32();
+        const uint32_t n = f.U8();
+        status = f.U8();
+        return fileEcho == file && o == offset && n == length;
+      })) {
+    return false;
   }
-  return false;
+  if (status != 0) FatalStatus(link.ctx, "Error writing to file:", status);
+  return true;
 }
 
+// Only an intact reply to this very request says what the drive holds; a
+// byte damaged on the line is asked for again, not taken for a bad drive.
 bool ReadFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* expected, uint8_t length) {
-  Packet& p = link.packet;
-  const cmd::Command& c = cmd::kReadFileBlock;
   uint8_t got[kDriveBlockSize];
-  bool send = true;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (send) {
-      p.BeginCommand(link.bootAddress, c.code);
-      p.Append8(file);
-      p.Append32(offset);
-      p.Append8(length);
-      p.SendPacket(link.Port(), c.request);
-    }
-    p.ReceiveReply(link.Port(), c.ReplyLength(length));
-    const bool header = p.ReplyHeaderIs(link.bootAddress, c.replyCode);
-    const uint32_t f = p.ReadField(1);
-    const uint32_t o = p.ReadField(4);
-    const uint32_t n = p.ReadField(1);
-    for (uint8_t i = 0; i < length; ++i) got[i] = p.NextReplyByte();
-    // Only an intact reply to this very request says what the drive holds; a
-    // byte damaged on the line is asked for again, not taken for a bad drive.
-    const bool intact = p.CheckReply(link.Port());
-    if (intact && header && f == file && o == offset && n == length) {
-      CompareReadBack(link.ctx, offset, got, expected, length);
-      return true;
-    }
-    link.ctx.Detail() << "!";
-    send = !intact;
+  const Tries tries{.attempts = kAttempts, .marks = true, .readAfterLate = true};
+  Exchange x(link, link.bootAddress, cmd::kReadFileBlock);
+  if (!x.U8(file).U32(offset).U8(length).ReplyData(length).Run(tries, [&](ReplyFields& f) {
+        const uint32_t fileEcho = f.U8();
+        const uint32_t o = f.U32();
+        const uint32_t n = f.U8();
+        f.Bytes(got, length);
+        return fileEcho == file && o == offset && n == length;
+      })) {
+    return false;
   }
-  return false;
+  CompareReadBack(link.ctx, offset, got, expected, length);
+  return true;
 }
 
 }  // namespace corv

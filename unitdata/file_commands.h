@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdint>
 
+#include "link/exchange.h"
 #include "link/link.h"
 #include "unitdata/file_attributes.h"
 
@@ -30,8 +31,9 @@ bool GetUnitFileAttributes(Link& link, uint8_t file, FileAttributes& attributes)
 // for this request's reply without sending it again; so does the read below.
 bool WriteFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length);
 
-// 0x1071 sent without waiting for the reply (overlapped writing).
-void SendFileBlock(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length);
+// The 0x1071 request of one block, for the overlapped writing to send and to
+// read replies through.
+Exchange FileBlockRequest(Link& link, uint8_t file, uint32_t offset, const uint8_t* data, uint8_t length);
 
 // 0x1062 (answered with 0x1061) and compares the block with `expected`. Only an
 // intact reply that echoes file, offset and length is compared; anything else

@@ -1,74 +1,42 @@
-// Stop-and-wait and go-back-N block writing of one flash-drive file.
+// Stop-and-wait and overlapped block writing of one flash-drive file.
 #include "unitdata/file_writer.h"
 
-#include "link/commands.h"
 #include "unitdata/file_commands.h"
 
 namespace corv {
 
-namespace {
-constexpr int kAttempts = 20;
+FileOffsetsPolicy::FileOffsetsPolicy(Link& link, uint8_t file)
+    : AckPolicy({.scheme = Scheme::Cumulative, .resendAll = true, .memory = "flash drive"}), link_(link), file_(file) {}
+
+Exchange FileOffsetsPolicy::Request(const RingBlock& b) {
+  return FileBlockRequest(link_, file_, b.address, b.data, static_cast<uint8_t>(b.length));
+}
+
+void FileOffsetsPolicy::Read(ReplyFields& f, RingAck& a) {
+  a.file = f.U8();
+  a.address = f.U32();
+  f.U8();  // length: not echoed per block in this mode
+  a.status = f.U8();
+}
+
+// An acknowledgement counts only for a block that is actually in flight: from
+// the oldest one to the newest sent. A late answer to a block already
+// released, or an offset never sent, proves nothing.
+int FileOffsetsPolicy::Covers(const TransferRing& ring, const RingAck& a) {
+  if (ring.Empty() || a.file != file_ || a.address < ring.Head().address || a.address > ring.Newest().address) {
+    return 0;
+  }
+  int n = 0;
+  while (n < ring.InFlight() && ring.InFlightAt(n).address <= a.address) ++n;
+  return n;
 }
 
 FileBlockWriter::FileBlockWriter(Link& link, uint8_t file, int window)
-    : link_(link), file_(file), overlapped_(window > 0), ring_(window > 0 ? window : 1) {}
+    : link_(link), file_(file), overlapped_(window > 0), policy_(link, file), ring_(link, policy_, window) {}
 
 bool FileBlockWriter::Write(uint32_t offset, const uint8_t* data, uint8_t length) {
   if (!overlapped_) return WriteFileBlock(link_, file_, offset, data, length);
-  if (ring_.MustWait() && !CollectOne()) return false;
-  SendFileBlock(link_, file_, offset, data, length);
-  ring_.Push(offset, data, length);
-  return true;
-}
-
-bool FileBlockWriter::Flush() {
-  while (!ring_.Empty()) {
-    if (!CollectOne()) return false;
-  }
-  return true;
-}
-
-void FileBlockWriter::ResendOutstanding() {
-  for (int i = 0; i < ring_.Outstanding(); ++i) {
-    DriveSlot& s = ring_.At(i);
-    SendFileBlock(link_, file_, s.offset, s.data.data(), s.length);
-  }
-}
-
-bool FileBlockWriter::CollectOne() {
-  Packet& p = link_.packet;
-  const cmd::Command& c = cmd::kWriteFileBlock;
-  if (ring_.Empty()) return true;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.ReceiveReply(link_.Port(), c.reply);
-    const bool header = p.ReplyHeaderIs(link_.bootAddress, c.replyCode);
-    const uint32_t f = p.ReadField(1);
-    const uint32_t offset = p.ReadField(4);
-    p.ReadField(1);  // length: not echoed per block in this mode
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (!p.CheckReply(link_.Port())) {
-      // Nothing intact came back: the unit may have dropped a block, so every
-      // block from the oldest on goes out again.
-      ResendOutstanding();
-      link_.ctx.Detail() << "!";
-      continue;
-    }
-    // A cumulative acknowledgement counts only for a block that is actually
-    // outstanding: from the oldest one to the newest sent. A late answer to a
-    // block already released, or an offset never sent, proves nothing.
-    if (!header || f != file_ || offset < ring_.Tail().offset || offset > ring_.Newest().offset) {
-      link_.ctx.Detail() << "!";
-      continue;
-    }
-    while (!ring_.Empty() && ring_.Tail().offset <= offset) ring_.Release();
-    if (status != 0) {
-      link_.ctx.Notice() << "\r\nUnit reported hardware failure, cannot write to flash drive. Address=$"
-                         << Hex{offset, 8} << ", Result=" << Hex{status, 2} << "\r\n";
-      return false;
-    }
-    return true;
-  }
-  return false;
+  return ring_.Write(offset, data, length);
 }
 
 }  // namespace corv

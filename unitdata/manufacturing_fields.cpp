@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "link/commands.h"
+#include "link/exchange.h"
 #include "support/ini.h"
 #include "unitdata/unit_mode.h"
 
@@ -40,24 +41,13 @@ int HexValue(char c) {
   Fatal(ctx, message);
 }
 
-// One exchange whose reply is the header and an 8-bit result code; `params`
-// appends the request's parameters. True with `result` set on a valid reply.
-template <class Params>
-bool ResultExchange(Link& link, uint8_t address, const cmd::Command& command, Params params, uint8_t& result) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(address, command.code);
-    params(p);
-    p.SendPacket(link.Port(), command.request);
-    p.ReceiveReply(link.Port(), command.reply);
-    const bool header = p.ReplyHeaderIs(address, command.replyCode);
-    const uint8_t code = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header) {
-      result = code;
-      return true;
-    }
-  }
-  return false;
+// One exchange whose reply is the header and an 8-bit result code, 20
+// attempts. True with `result` set on a valid reply.
+bool ResultExchange(Exchange& x, uint8_t& result) {
+  return x.Run(Tries{kAttempts}, [&](ReplyFields& f) {
+    result = f.U8();
+    return true;
+  });
 }
 
 // The hex pairs of one field: each pair of characters is a byte, and a
@@ -97,8 +87,8 @@ bool CheckManufacturingFields(Link& link, const ManufacturingRecord& record, boo
   ctx.Detail() << "Checking manufacturing fields\r\n";
   RequireCorvantaSoftware(link);
   uint8_t code = 0;
-  if (!ResultExchange(link, link.unitId, cmd::kCheckManufacturingFields,
-                      [&](Packet& p) { p.AppendBytes(record.data(), record.size()); }, code)) {
+  if (!ResultExchange(Exchange(link, link.unitId, cmd::kCheckManufacturingFields).Data(record.data(), record.size()),
+                     code)) {
     return false;
   }
   differs = code != 0;
@@ -117,8 +107,8 @@ bool UpdateManufacturingFields(Link& link, const ManufacturingRecord& record) {
   ctx.Detail() << "Updating manufacturing fields\r\n";
   RequireFlashProgrammer(link);
   uint8_t code = 0;
-  if (!ResultExchange(link, link.bootAddress, cmd::kUpdateManufacturingFields,
-                      [&](Packet& p) { p.AppendBytes(record.data(), record.size()); }, code)) {
+  if (!ResultExchange(
+          Exchange(link, link.bootAddress, cmd::kUpdateManufacturingFields).Data(record.data(), record.size()), code)) {
     return false;
   }
   switch (code) {
@@ -139,8 +129,9 @@ bool PreserveManufacturingFields(Link& link, int32_t serialNumber) {
   ctx.Detail() << "Preserving manufacturing fields\r\n";
   RequireFlashProgrammer(link);
   uint8_t code = 0;
-  if (!ResultExchange(link, link.bootAddress, cmd::kPreserveManufacturingFields,
-                      [&](Packet& p) { p.Append32(static_cast<uint32_t>(serialNumber)); }, code)) {
+  if (!ResultExchange(
+          Exchange(link, link.bootAddress, cmd::kPreserveManufacturingFields).U32(static_cast<uint32_t>(serialNumber)),
+          code)) {
     return false;
   }
   switch (code) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "link/commands.h"
 #include "link/link.h"
 #include "support/context.h"
 
@@ -15,8 +16,7 @@ namespace corv {
 
 // The 40 bytes sent to the unit: encrypted serial number (4), its check value
 // (2), encrypted secret keys (32), their check value (2), in parameter-file order.
-inline constexpr int kManufacturingRecordLength = 40;
-using ManufacturingRecord = std::array<uint8_t, kManufacturingRecordLength>;
+using ManufacturingRecord = std::array<uint8_t, cmd::kManufacturingRecordLength>;
 
 struct ManufacturingInput {
   ManufacturingRecord record{};

@@ -3,8 +3,9 @@
 
 #include <algorithm>
 
-#include "link/commands.h"
 #include "flash/flash_target.h"
+#include "link/commands.h"
+#include "link/exchange.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {
@@ -14,48 +15,37 @@ namespace {
 constexpr int kAttempts = 20;
 constexpr uint8_t kBlock = cmd::kOldFieldsLength;  // 128
 
-// One read of a block at `address` into `out` (128 bytes).
+// 0x1051: one block at `address` into `out` (128 bytes), 20 attempts.
 bool ReadBlock(Link& link, uint32_t address, uint8_t* out) {
-  Packet& p = link.packet;
   uint8_t data[kBlock];
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, cmd::kReadOldFields.code);
-    p.Append32(address);
-    p.Append8(kBlock);
-    p.SendPacket(link.Port(), cmd::kReadOldFields.request);
-    p.ReceiveReply(link.Port(), cmd::kReadOldFields.reply);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, cmd::kReadOldFields.replyCode);
-    const uint32_t echoed = p.ReadField(4);
-    const uint32_t count = p.ReadField(1);
-    for (uint8_t& b : data) b = p.NextReplyByte();
-    if (p.CheckReply(link.Port()) && header && echoed == address && count == kBlock) {
-      std::copy(data, data + kBlock, out);
-      return true;
-    }
+  Exchange x(link, link.bootAddress, cmd::kReadOldFields);
+  if (!x.U32(address).U8(kBlock).Run(Tries{kAttempts}, [&](ReplyFields& f) {
+        const uint32_t echoed = f.U32();
+        const uint32_t count = f.U8();
+        f.Bytes(data, kBlock);
+        return echoed == address && count == kBlock;
+      })) {
+    return false;
   }
-  return false;
+  std::copy(data, data + kBlock, out);
+  return true;
 }
 
+// 0x1050: one block back, 20 attempts. The unit may say it could not store
+// this block; the others still go.
 bool WriteBlock(Link& link, uint32_t address, const uint8_t* data) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    p.BeginCommand(link.bootAddress, cmd::kWriteOldFields.code);
-    p.Append32(address);
-    p.Append8(kBlock);
-    p.AppendBytes(data, kBlock);
-    p.SendPacket(link.Port(), cmd::kWriteOldFields.request);
-    p.ReceiveReply(link.Port(), cmd::kWriteOldFields.reply);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, cmd::kWriteOldFields.replyCode);
-    const uint32_t echoed = p.ReadField(4);
-    const uint32_t count = p.ReadField(1);
-    const uint8_t status = static_cast<uint8_t>(p.ReadField(1));
-    if (p.CheckReply(link.Port()) && header && echoed == address && count == kBlock) {
-      // The unit says it could not store this block; the others still go.
-      if (status != 0) link.ctx.Detail() << "Error:" << Hex{status, 2} << "\r\n";
-      return true;
-    }
+  uint8_t status = 0;
+  Exchange x(link, link.bootAddress, cmd::kWriteOldFields);
+  if (!x.U32(address).U8(kBlock).Data(data, kBlock).Run(Tries{kAttempts}, [&](ReplyFields& f) {
+        const uint32_t echoed = f.U32();
+        const uint32_t count = f.U8();
+        status = f.U8();
+        return echoed == address && count == kBlock;
+      })) {
+    return false;
   }
-  return false;
+  if (status != 0) link.ctx.Detail() << "Error:" << Hex{status, 2} << "\r\n";
+  return true;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "link/exchange.h"
 #include "link/link.h"
 
 namespace corv {
@@ -25,8 +26,9 @@ bool GetStringFileAttributes(Link& link, StringsAttributes& attributes);
 // failed attempt; fatal "Error writing to file:XX" on a status other than 0.
 bool WriteStringBlock(Link& link, uint32_t offset, const uint8_t* data, uint8_t length);
 
-// 0x1059 sent without waiting for the reply (overlapped writing).
-void SendStringBlock(Link& link, uint32_t offset, const uint8_t* data, uint8_t length);
+// The 0x1059 request of one block, for the overlapped writing to send and to
+// read replies through.
+Exchange StringBlockRequest(Link& link, uint32_t offset, const uint8_t* data, uint8_t length);
 
 // 0x105A and compares the block with `expected`: only an intact reply that
 // echoes offset and length is compared; anything else prints "!" and asks

@@ -2,13 +2,12 @@
 // read-back.
 #include "unitdata/strings_file.h"
 
-#include <algorithm>
 #include <array>
 
 #include "payloads/catalogue.h"
+#include "payloads/mcu_table.h"
 #include "unitdata/strings_commands.h"
 #include "unitdata/strings_writer.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_files.h"
 #include "unitdata/unit_mode.h"
 
@@ -25,51 +24,31 @@ uint32_t BigEndianAt(const uint8_t* data, uint32_t length, uint32_t at, int coun
   return v;
 }
 
-uint8_t BlockLength(uint32_t offset, uint32_t length) {
-  return static_cast<uint8_t>(std::min(kDriveBlockSize, length - offset));
-}
-
 bool WriteStrings(Link& link, const UnitInfo& info, const uint8_t* data, uint32_t length) {
   Context& ctx = link.ctx;
   Packet& p = link.packet;
   QuietTransfer quiet(ctx);
   const uint32_t startMs = ctx.clock.TickMs();
   const uint32_t startBytes = p.BytesSent();
-  StringsBlockWriter writer(link, info.overlapped ? DriveWindow(info.mcuType) : 0);
+  StringsBlockWriter writer(link, info.overlapped ? Mcu(info.mcuType).driveWindow : 0);
 
   std::array<uint8_t, kDriveBlockSize> erased;
   erased.fill(0xFF);
   if (!writer.Write(0, erased.data(), kDriveBlockSize)) return false;
   for (uint32_t offset = kDriveBlockSize; offset < length; offset += kDriveBlockSize) {
-    if (!writer.Write(offset, data + offset, BlockLength(offset, length))) return false;
-    p.ProgressMarks(offset + BlockLength(offset, length), length);
+    if (!writer.Write(offset, data + offset, DriveBlockLength(offset, length))) return false;
+    p.ProgressMarks(offset + DriveBlockLength(offset, length), length);
   }
   // The header goes only once every other block is known to be written: a
   // valid header over a file with a failed block would be taken as up to date
   // by every later run.
   if (!writer.Flush()) return false;
   if (length > 0) {
-    if (!writer.Write(0, data, BlockLength(0, length)) || !writer.Flush()) return false;
+    if (!writer.Write(0, data, DriveBlockLength(0, length)) || !writer.Flush()) return false;
     p.ProgressMarks(length, length);
   }
   p.EndProgress();
   WriteTransferSummary(ctx.Detail(), "Bytes sent = ", p.BytesSent() - startBytes, ctx.clock.TickMs() - startMs);
-  return true;
-}
-
-bool ReadBackStrings(Link& link, const uint8_t* data, uint32_t length) {
-  Context& ctx = link.ctx;
-  Packet& p = link.packet;
-  QuietTransfer quiet(ctx);
-  const uint32_t startMs = ctx.clock.TickMs();
-  const uint32_t startBytes = p.BytesReceived();
-  for (uint32_t offset = 0; offset < length; offset += kDriveBlockSize) {
-    if (!ReadStringBlock(link, offset, data + offset, BlockLength(offset, length))) return false;
-    p.ProgressMarks(offset + BlockLength(offset, length), length);
-  }
-  p.EndProgress();
-  WriteTransferSummary(ctx.Detail(), "Bytes received = ", p.BytesReceived() - startBytes,
-                       ctx.clock.TickMs() - startMs);
   return true;
 }
 
@@ -106,7 +85,8 @@ bool UpdateStringsFile(Link& link, const UnitInfo& info, bool force, const uint8
 
   if (ctx.settings.verifyOn) {
     ctx.Notice() << "Verifying new files...\r\n";
-    if (!ReadBackStrings(link, data, length)) return false;
+    const auto block = [&](uint32_t offset, uint8_t n) { return ReadStringBlock(link, offset, data + offset, n); };
+    if (!ReadBackInBlocks(link, length, block)) return false;
     ctx.Detail() << "OK - file has been verified\r\n";
   }
   return true;

@@ -1,21 +1,15 @@
 // The update-file procedure: up-to-date test, create, write, close, read-back.
 #include "unitdata/unit_files.h"
 
-#include <algorithm>
-
+#include "payloads/mcu_table.h"
 #include "unitdata/file_attributes.h"
 #include "unitdata/file_commands.h"
 #include "unitdata/file_writer.h"
-#include "unitdata/drive_ring.h"
 #include "unitdata/unit_mode.h"
 
 namespace corv {
 
 namespace {
-
-uint8_t BlockLength(uint32_t offset, uint32_t length) {
-  return static_cast<uint8_t>(std::min(kDriveBlockSize, length - offset));
-}
 
 bool WriteBlocks(Link& link, const UnitInfo& info, uint8_t file, const uint8_t* data, uint32_t length) {
   Context& ctx = link.ctx;
@@ -23,30 +17,14 @@ bool WriteBlocks(Link& link, const UnitInfo& info, uint8_t file, const uint8_t* 
   QuietTransfer quiet(ctx);
   const uint32_t startMs = ctx.clock.TickMs();
   const uint32_t startBytes = p.BytesSent();
-  FileBlockWriter writer(link, file, info.overlapped ? DriveWindow(info.mcuType) : 0);
+  FileBlockWriter writer(link, file, info.overlapped ? Mcu(info.mcuType).driveWindow : 0);
   for (uint32_t offset = 0; offset < length; offset += kDriveBlockSize) {
-    if (!writer.Write(offset, data + offset, BlockLength(offset, length))) return false;
-    p.ProgressMarks(offset + BlockLength(offset, length), length);
+    if (!writer.Write(offset, data + offset, DriveBlockLength(offset, length))) return false;
+    p.ProgressMarks(offset + DriveBlockLength(offset, length), length);
   }
   if (!writer.Flush()) return false;
   p.EndProgress();
   WriteTransferSummary(ctx.Detail(), "Bytes sent = ", p.BytesSent() - startBytes, ctx.clock.TickMs() - startMs);
-  return true;
-}
-
-bool ReadBack(Link& link, uint8_t file, const uint8_t* data, uint32_t length) {
-  Context& ctx = link.ctx;
-  Packet& p = link.packet;
-  QuietTransfer quiet(ctx);
-  const uint32_t startMs = ctx.clock.TickMs();
-  const uint32_t startBytes = p.BytesReceived();
-  for (uint32_t offset = 0; offset < length; offset += kDriveBlockSize) {
-    if (!ReadFileBlock(link, file, offset, data + offset, BlockLength(offset, length))) return false;
-    p.ProgressMarks(offset + BlockLength(offset, length), length);
-  }
-  p.EndProgress();
-  WriteTransferSummary(ctx.Detail(), "Bytes received = ", p.BytesReceived() - startBytes,
-                       ctx.clock.TickMs() - startMs);
   return true;
 }
 
@@ -72,7 +50,8 @@ bool UpdateUnitFile(Link& link, const UnitInfo& info, uint8_t file, const uint8_
   if (!ctx.settings.verifyOn) return true;
   ctx.Notice() << "Verifying new files...\r\n";
   if (!OpenFile(link, file)) return false;
-  if (!ReadBack(link, file, data, length)) return false;
+  const auto block = [&](uint32_t offset, uint8_t n) { return ReadFileBlock(link, file, offset, data + offset, n); };
+  if (!ReadBackInBlocks(link, length, block)) return false;
   if (!CloseFile(link, file, wanted)) return false;
   ctx.Detail() << "OK - file has been verified\r\n";
   return true;

@@ -1,5 +1,8 @@
-// The software-mode guards and the read-back comparison of the unit-data operations.
+// The software-mode guards, the read-back in blocks and the read-back comparison
+// of the unit-data operations.
 #include "unitdata/unit_mode.h"
+
+#include <algorithm>
 
 namespace corv {
 
@@ -23,6 +26,26 @@ void CompareReadBack(Context& ctx, uint32_t offset, const uint8_t* got, const ui
       Fatal(ctx, t.Text());
     }
   }
+}
+
+uint8_t DriveBlockLength(uint32_t offset, uint32_t length) {
+  return static_cast<uint8_t>(std::min(kDriveBlockSize, length - offset));
+}
+
+bool ReadBackInBlocks(Link& link, uint32_t length, const std::function<bool(uint32_t, uint8_t)>& readBlock) {
+  Context& ctx = link.ctx;
+  Packet& p = link.packet;
+  QuietTransfer quiet(ctx);
+  const uint32_t startMs = ctx.clock.TickMs();
+  const uint32_t startBytes = p.BytesReceived();
+  for (uint32_t offset = 0; offset < length; offset += kDriveBlockSize) {
+    if (!readBlock(offset, DriveBlockLength(offset, length))) return false;
+    p.ProgressMarks(offset + DriveBlockLength(offset, length), length);
+  }
+  p.EndProgress();
+  WriteTransferSummary(ctx.Detail(), "Bytes received = ", p.BytesReceived() - startBytes,
+                       ctx.clock.TickMs() - startMs);
+  return true;
 }
 
 }  // namespace corv

@@ -1,13 +1,26 @@
 // Guards and small services shared by the manufacturing-fields, flash-drive and
-// strings operations: the software-mode checks that stop a run before anything
-// is sent, and the scope that keeps the per-packet trace quiet during a bulk
-// transfer.
+// strings operations: the block size of the flash drive and strings area and
+// the read-back in blocks, the software-mode checks that stop a run before
+// anything is sent, and the scope that keeps the per-packet trace quiet during
+// a bulk transfer.
 #pragma once
 #include <cstdint>
+#include <functional>
 
 #include "link/link.h"
 
 namespace corv {
+
+// Flash-drive files and the strings file move in blocks of at most this many bytes.
+inline constexpr uint32_t kDriveBlockSize = 128;
+
+// The length of the block at `offset` of `length` bytes.
+uint8_t DriveBlockLength(uint32_t offset, uint32_t length);
+
+// Reads `length` bytes back block by block through `readBlock` (offset and
+// block length), with the progress line, the trace quiet, and the "Bytes
+// received = " summary; false when a block gives up.
+bool ReadBackInBlocks(Link& link, uint32_t length, const std::function<bool(uint32_t, uint8_t)>& readBlock);
 
 // Fatal "Flash programmer is not running in the unit, ..." unless the unit is
 // in modeFlashProgrammer.

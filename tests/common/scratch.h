@@ -1,8 +1,13 @@
 // Small pieces the in-process tests share: a temporary folder removed with all
 // it holds, whole-file reading and writing, a run on a scripted console and
 // virtual time, the status a run ended with, and a machine folder of its own.
+// They build on Windows too (the few POSIX calls they need are given below).
 #pragma once
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,14 +19,40 @@
 #include "platform/held.h"
 #include "support/context.h"
 #include "platform/environment.h"
+#include "platform/registry_store.h"
+
+#ifdef _WIN32
+// The POSIX calls the tests use that the C runtime lacks (it has getpid and
+// mkstemp).
+inline int setenv(const char* name, const char* value, int) { return _putenv_s(name, value); }
+inline int unsetenv(const char* name) { return _putenv_s(name, ""); }
+inline char* mkdtemp(char* tmpl) {
+  static unsigned made = 0;
+  std::string name(tmpl);
+  const size_t x = name.size() - 6;
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::string unique = std::to_string(1000000 + (getpid() * 100 + made++) % 1000000).substr(1);
+    std::error_code ec;
+    if (std::filesystem::create_directory(name.replace(x, 6, unique), ec)) {
+      name.copy(tmpl, name.size());
+      return tmpl;
+    }
+  }
+  return nullptr;
+}
+#endif
 
 namespace corv::testing {
 
-// A folder /tmp/<prefix>-XXXXXX, removed with all it holds (even where a test
-// took its permissions away).
+// A folder /tmp/<prefix>-XXXXXX (on Windows in the user's temporary folder),
+// removed with all it holds (even where a test took its permissions away).
 struct TempDir {
   explicit TempDir(const std::string& prefix = "corv-test") {
+#ifdef _WIN32
+    std::string tmpl = std::filesystem::temp_directory_path().string() + prefix + "-XXXXXX";
+#else
     std::string tmpl = "/tmp/" + prefix + "-XXXXXX";
+#endif
     path = mkdtemp(tmpl.data());
   }
   ~TempDir() {
@@ -75,14 +106,27 @@ int StatusOf(auto&& fn, int ifReturned = -100) {
   return ifReturned;
 }
 
+// Windows has no machine folder: the registry is the machine's (Wine's), shared
+// by every test program, so a test that expects none starts and ends with no
+// saved port (and the build runs those programs one at a time).
+inline void ForgetSavedPort() {
+#ifdef _WIN32
+  RegSetMachineString(kSavedPortPath, "");
+#endif
+}
+
 // A machine folder of its own (the registry hive) and no lock folder for what
 // runs in this process, while it lives.
 struct MachineFolderScope {
   explicit MachineFolderScope(const std::string& prefix) : dir(prefix) {
     setenv("CORVANTAROOT", dir.path.c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
+    ForgetSavedPort();
   }
-  ~MachineFolderScope() { unsetenv("CORVANTAROOT"); ReadSystemEnvironment(); }
+  ~MachineFolderScope() {
+    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
+    ForgetSavedPort();
+  }
   MachineFolderScope(const MachineFolderScope&) = delete;
   MachineFolderScope& operator=(const MachineFolderScope&) = delete;
   TempDir dir;

@@ -221,11 +221,6 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
     rig.info.mcuType = 4;
     EXPECT_EQ(FatalStatus([&] { GetOldFieldsArea(rig.ctx, rig.info); }), 1);
   }
-  EXPECT_EQ(DownloadWindow(3), 8);
-  EXPECT_EQ(DownloadWindow(5), 8);
-  EXPECT_EQ(DownloadWindow(2), 1);
-  EXPECT_EQ(FlashWindow(3), 8);
-  EXPECT_EQ(FlashWindow(2), 2);
 }
 
 }  // namespace

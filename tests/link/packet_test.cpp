@@ -202,14 +202,15 @@ TEST_F(PacketTest, DifferentRequestDiscardsHeldReplyOnce) {
 }
 
 TEST_F(PacketTest, TransmitByteRuleAndSizeError) {
+  const uint8_t abc[] = {'a', 'b', 'c'};
   packet.BeginRequest();
-  packet.AppendText("abc");
+  packet.AppendBytes(abc, 3);
   packet.SendPacket(nullptr, 3);  // fails before the reset: the request stays built
   EXPECT_NE(Out().find("<SEND FAIL>\n"), std::string::npos);
   EXPECT_EQ(packet.TxValid(), 5);
   EXPECT_EQ(packet.TxLength(), 5);
   packet.BeginRequest();
-  packet.AppendText("ab");
+  packet.AppendBytes(abc, 2);
   EXPECT_EQ(packet.TxValid(), 5);  // in place: nothing cut
   EXPECT_EQ(packet.TxLength(), 2);
   packet.Append8('X');

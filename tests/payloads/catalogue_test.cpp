@@ -94,14 +94,6 @@ TEST(ImageCatalogue, ChecksumsAndBootLoaderConstants) {
   EXPECT_EQ(SoftwareChecksum(ImageName::TransmitterSoftwareSmallEeprom), 0xDDBA46E5u);
   EXPECT_EQ(SoftwareChecksum(ImageName::BootLoaderMcu3), 0u);
   EXPECT_EQ(SoftwareChecksum(ImageName::ProgrammerC), 0u);
-  EXPECT_TRUE(IsPayloadSoftwareChecksum(0xCFD9091F));
-  EXPECT_FALSE(IsPayloadSoftwareChecksum(0xB0071003));
-  EXPECT_FALSE(IsPayloadSoftwareChecksum(0));
-  EXPECT_EQ(BootLoaderCrc(2), 0xB0071002u);
-  EXPECT_EQ(BootLoaderCrc(3), 0xB0071003u);
-  EXPECT_EQ(BootLoaderCrc(5), 0xB0071005u);
-  EXPECT_EQ(BootLoaderCrc(1), 0u);
-  EXPECT_EQ(BootLoaderCrc(4), 0u);
   EXPECT_EQ(kPayloadSoftwareVersion, 510);
 }
 

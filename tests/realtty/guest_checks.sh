@@ -1,15 +1,17 @@
 #!/bin/sh
 # The checks that run inside the guest: CorvUpdater through the kernel's own
-# serial drivers, ftdi_sio on /dev/ttyUSB0 (COM1) and 8250 on /dev/ttyS1 (COM2),
-# each wired by QEMU to a CorvSim unit (the default Display, software 4.90) on
-# the host. Every check prints one PASS or FAIL line; the last line is
-# "N passed, M failed". Runs as root; a second user (uid 1000) plays the other
-# program that wants the port.
+# serial drivers, ftdi_sio on two QEMU FTDI adapters, one wired to a host pty
+# (COM1, CTS low) and one to a socket behind the host's rate bridge (COM3, CTS
+# high), and 8250 on /dev/ttyS1 (COM2), each wired to a CorvSim unit (the
+# default Display, software 4.90) on the host. Every check prints one PASS or
+# FAIL line; the last line is "N passed, M failed". Runs as root; a second user
+# (uid 1000) plays the other program that wants the port.
 PROG=/opt/corv/bin/CorvUpdater
 LOGS=/opt/corv/bin/LogFiles
 export CORVANTAROOT=/corv
-USB=/dev/ttyUSB0
-LAT=/sys/bus/usb-serial/devices/ttyUSB0/latency_timer
+USB=$(readlink /corv/com1)
+LAT=/sys/bus/usb-serial/devices/${USB##*/}/latency_timer
+CTS=$(readlink /corv/com3)
 W=/tmp/work
 mkdir -p $W
 passed=0
@@ -65,11 +67,13 @@ watch_port() {
 
 echo "guest: $(uname -r), $(cat /proc/cpuinfo | grep -c ^processor) cpu"
 ls -l /sys/bus/usb-serial/devices/ 2>/dev/null
-chmod 666 $USB /dev/ttyS1 2>/dev/null
+chmod 666 $USB $CTS /dev/ttyS1 2>/dev/null
+echo "guest: COM1 is $USB, COM3 is $CTS"
 
 # --- the devices -----------------------------------------------------------
-check "ttyUSB0 is driven by ftdi_sio" \
-  $(yes_if test "$(basename "$(readlink /sys/bus/usb-serial/devices/ttyUSB0/driver)")" = ftdi_sio)
+driver() { basename "$(readlink "/sys/bus/usb-serial/devices/${1##*/}/driver")"; }
+check "COM1 (pty-wired adapter) is driven by ftdi_sio" $(yes_if test -n "$USB" -a "$(driver "$USB")" = ftdi_sio) "$USB"
+check "COM3 (socket-wired adapter) is driven by ftdi_sio" $(yes_if test -n "$CTS" -a "$(driver "$CTS")" = ftdi_sio) "$CTS"
 check "ttyS1 is a 16550A under 8250" $(yes_if grep -q "ttyS1.*16550A" $W/../dmesg.txt)
 # QEMU's adapter reports a latency timer of 0 to the driver: give it the
 # common chip's 16 ms, as a real adapter starts.
@@ -103,13 +107,19 @@ run "usb -i after update" $W/i2.txt -y -i COM1
 check "usb: unit reports 5.10 after the update" $(yes_if has $W/i2.txt "Software:     v5.10")
 
 # --- ftdi_sio at the high rates -----------------------------------------
+# The 460800 run asks for overlapped writing: this adapter's CTS is low, so
+# the run switches it off and writes block by block.
 for r in 921600 460800; do
-  run "usb -w -r $r" $W/r$r.txt -y -w -r $r COM1
+  o=; [ $r = 460800 ] && o=-o
+  run "usb -w $o -r $r" $W/r$r.txt -y -w $o -r $r COM1
   check "usb: software write at $r" \
     $(yes_if test $rc = 0 -a -n "$(grep 'Success: all operations are complete' $W/r$r.txt)") "exit $rc"
   log=$(newest_log)
   check "usb: $r kept (no fallback)" $(yes_if test -n "$log" -a -z "$(grep 'does not support requested baud rate' "$log")")
 done
+check "usb: -o with CTS low turns overlapped mode off" \
+  $(yes_if test -n "$(grep 'no CTS signal received from unit, overlapped mode turned off' $W/r460800.txt)" \
+    -a -z "$(grep 'Using overlapped' $W/r460800.txt)")
 
 # --- SIGINT in the middle of an update, with a custom latency timer ---------
 echo 5 >$LAT
@@ -151,9 +161,29 @@ run "usb -i after SIGINT" $W/i3.txt -y -i COM1
 check "usb: unit at 5.10 after the run that followed SIGINT" $(yes_if has $W/i3.txt "Software:     v5.10")
 echo 16 >$LAT
 
-# even parity: the host reads QEMU's trace for it
+# Even parity: the host reads QEMU's trace for it, between the rates 300 and
+# 600 set here as marks (the program never uses either).
+stty -F $USB 300
 run "usb -i -p1" $W/p1.txt -y -i -p1 COM1
+stty -F $USB 600
 check "usb: interrogation with even parity" $(yes_if test $rc = 0) "exit $rc"
+
+# --- ftdi_sio with CTS high (COM3): the socket-wired adapter -----------------
+# QEMU reports CTS high on it and sends the rate only to its trace, from
+# which the host's bridge sets the rate on the unit's pty.
+run "cts -i" $W/c1.txt -y -i COM3
+check "cts: interrogation finds software 4.90" $(yes_if has $W/c1.txt "Software:     v4.90") "exit $rc"
+for r in 921600 128000; do
+  run "cts -w -o -r $r" $W/o$r.txt -y -w -o -r $r COM3
+  check "cts: -o with CTS high writes overlapped at $r" \
+    $(yes_if test -n "$(grep 'Using overlapped (duplex) comms' $W/o$r.txt)" -a -z "$(grep 'no CTS signal' $W/o$r.txt)")
+  check "cts: overlapped software write at $r succeeds" \
+    $(yes_if test $rc = 0 -a -n "$(grep 'Success: all operations are complete' $W/o$r.txt)") "exit $rc"
+  log=$(newest_log)
+  check "cts: $r kept (no fallback)" $(yes_if test -n "$log" -a -z "$(grep 'does not support requested baud rate' "$log")")
+done
+run "cts -i after the writes" $W/c2.txt -y -i COM3
+check "cts: unit reports 5.10 after the overlapped writes" $(yes_if has $W/c2.txt "Software:     v5.10")
 
 # --- 8250 on ttyS1 (COM2) -------------------------------------------------
 run "16550 -i" $W/s1.txt -y -i COM2
@@ -169,6 +199,6 @@ check "16550: unit reports 5.10 after the update" $(yes_if has $W/s3.txt "Softwa
 
 for f in $W/*.txt; do
   case $f in */u1.txt|*/int.txt|*/s2.txt|*/second-*.txt) echo "--- $f"; tail -n 4 "$f";; esac
-  [ $failed -gt 0 ] && case $f in */after.txt|*/i3.txt|*/p1.txt) echo "--- $f"; cat "$f";; esac
+  [ $failed -gt 0 ] && case $f in */after.txt|*/i3.txt|*/p1.txt|*/c?.txt|*/o*.txt|*/r*.txt) echo "--- $f"; cat "$f";; esac
 done
 echo "$passed passed, $failed failed"

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # CorvUpdater through Linux's real serial drivers: boots a Debian kernel in QEMU
-# (software emulation) from an initramfs made here, with QEMU's FTDI adapter
-# (ftdi_sio, /dev/ttyUSB0) and an ISA 16550 (8250, /dev/ttyS1) each wired to a
+# (software emulation) from an initramfs made here, with two of QEMU's FTDI
+# adapters (ftdi_sio) and an ISA 16550 (8250, /dev/ttyS1), each wired to a
 # CorvSim unit on this host, runs guest_checks.sh inside and reads its verdict
-# from the guest's console. Exits non-zero on any failed check or a timeout.
+# from the guest's console. One adapter sits on the unit's pty (QEMU passes the
+# rate on, CTS reads low); the other on a socket (CTS reads high) behind
+# CorvRateBridge, which sets the rate from QEMU's trace. Exits non-zero on any
+# failed check or a timeout.
 #   bash tests/realtty/run.sh [build folder]      (default: build)
 # Needs qemu-system-x86, busybox-static, cpio, kmod and apt-get download access.
 set -euo pipefail
@@ -19,6 +22,10 @@ finish() {
   local p
   for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
   for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  if [ -n "${CORV_REALTTY_KEEP:-}" ]; then  # a folder for the console, trace and units' output
+    mkdir -p "$CORV_REALTTY_KEEP"
+    cp -r "$work"/*.txt "$work/host" "$CORV_REALTTY_KEEP/" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap finish EXIT
@@ -27,7 +34,7 @@ trap 'exit 130' INT TERM
 for tool in qemu-system-x86_64 busybox cpio depmod dpkg-deb apt-get ldd; do
   command -v "$tool" >/dev/null || { echo "realtty: $tool is missing" >&2; exit 1; }
 done
-for prog in CorvUpdater CorvSim; do
+for prog in CorvUpdater CorvSim CorvRateBridge; do
   [ -x "$build/bin/$prog" ] || { echo "realtty: $build/bin/$prog is not built" >&2; exit 1; }
 done
 
@@ -119,12 +126,23 @@ start_sim() {  # start_sim COM<N>: a default unit; waits for its ready line
 start_sim COM1
 usb_sim=${pids[-1]}
 start_sim COM2
+start_sim COM3
 usb_pty=$(readlink "$host/com1")
 uart_pty=$(readlink "$host/com2")
+cts_pty=$(readlink "$host/com3")
 
-# --- the guest -------------------------------------------------------------
+# The bridge for the socket-wired adapter, on the second USB controller (bus 1):
+# QEMU connects to its socket and writes the adapter's line settings to the trace.
 console=$work/console.txt
 trace=$work/qemu-trace.txt
+bridge_out=$host/bridge.out
+"$build/bin/CorvRateBridge" --listen "$work/cts.sock" --tty "$cts_pty" --trace "$trace" --bus 1 \
+  >"$bridge_out" 2>&1 &
+pids+=($!)
+for i in $(seq 100); do grep -q ready "$bridge_out" && break; sleep 0.1; done
+grep -q ready "$bridge_out" || { echo "realtty: the bridge did not start: $(cat "$bridge_out")" >&2; exit 1; }
+
+# --- the guest -------------------------------------------------------------
 echo "realtty: booting the guest (limit ${limit} s)"
 guest_start=$(date +%s)
 status=0
@@ -135,7 +153,9 @@ timeout -k 10 "$limit" qemu-system-x86_64 \
   -serial "file:$console" \
   -chardev "serial,id=uart,path=$uart_pty" -serial chardev:uart \
   -device qemu-xhci,id=xhci \
-  -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,bus=xhci.0,chardev=usb \
+  -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,bus=xhci.0,chardev=usb,serial=corv-pty \
+  -device qemu-xhci,id=xhci2 \
+  -chardev "socket,id=cts,path=$work/cts.sock" -device usb-serial,bus=xhci2.0,chardev=cts,serial=corv-cts \
   -trace usb_serial_set_data -trace usb_serial_set_baud -trace serial_update_parameters \
   -D "$trace" </dev/null >"$work/qemu.out" 2>&1 &
 qemu=$!
@@ -161,12 +181,27 @@ echo "realtty: guest wall time ${guest_time} s"
 # --- the verdict -------------------------------------------------------------
 passed=0
 failed=0
-host_check() {
-  if [ "$2" -eq 0 ]; then passed=$((passed + 1)); echo "PASS: $1"
-  else failed=$((failed + 1)); echo "FAIL: $1"; fi
+host_check() {  # host_check NAME COMMAND...: passes when the command does
+  local name=$1
+  shift
+  if "$@" >/dev/null 2>&1; then passed=$((passed + 1)); echo "PASS: $name"
+  else failed=$((failed + 1)); echo "FAIL: $name"; fi
 }
-grep -q 'parity E' "$trace" && host_check "usb: even parity reaches QEMU's FTDI device" 0 ||
-  host_check "usb: even parity reaches QEMU's FTDI device" 1
+# The guest marks its even-parity run with the rates 300 before and 600 after
+# on COM1's adapter (bus 0); the driver must have set 8 data bits, even parity
+# and two stop bits between them.
+even_parity_marked() {
+  awk '/usb_serial_set_baud dev 0:/ { if ($NF == 300) on = 1; else if ($NF == 600) on = 0 }
+       on && /usb_serial_set_data dev 0:[0-9]* parity E, data bits 8, stop bits 2/ { found = 1 }
+       END { exit !found }' "$trace"
+}
+host_check "usb: even parity (8E2) reaches QEMU's FTDI device during the -p1 run" even_parity_marked
+# The bridge heard the adapter's rounding of the programming rates.
+host_check "cts: the bridge set 921600 (QEMU traced 923076)" grep -q 'rate 921600 (traced 923076) 8N2' "$bridge_out"
+host_check "cts: the bridge set 128000 (QEMU traced 127659)" grep -q 'rate 128000 (traced 127659) 8N2' "$bridge_out"
+echo "realtty: rates the bridge set (count, rate):"
+sed -n 's/.* rate \([0-9]*\) (traced.*/\1/p' "$bridge_out" | sort -n | uniq -c | sed 's/^/  /'
+grep -E 'connected' "$bridge_out" | sed 's/^/  bridge: /'
 if [ "$status" -ne 0 ]; then
   echo "realtty: QEMU ended with status $status (124: the guest ran past ${limit} s)" >&2
 fi

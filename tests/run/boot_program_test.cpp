@@ -1,32 +1,34 @@
 // Finding CorvBoot, its command line, its exit statuses, and the installation of
 // the secured boot loader through it.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "fake_unit.h"
+#include "platform/conventions.h"
 #include "run/boot_program.h"
+#include "tests/common/child_program.h"
 #include "tests/common/scratch.h"
+#include "tests/common/system_names.h"
 
 namespace corv {
 namespace {
 
 using FakeRun = testing::ReleasingRun;
 using testing::FakeUnit;
+using testing::ProgramFile;
+using testing::Sep;
 using testing::StatusOf;
 namespace fs = std::filesystem;
 
 struct Sandbox : testing::TempDir {
   Sandbox() : TempDir("corv-boot") {}
-  // A stand-in CorvBoot that notes its arguments and ends with `status`.
+  // A stand-in CorvBoot that notes its arguments and ends with `status`; `name`
+  // is the whole file name.
   std::string Program(const std::string& name, int status) {
-    std::string p = path + "/" + name;
-    std::ofstream(p) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" << path << "/args\"\nexit " << status
-                     << "\n";
-    chmod(p.c_str(), 0755);
-    return p;
+    return testing::MakeChildProgram(path + "/" + name,
+                                     {testing::WriteArguments(path + "/args"), testing::ExitWith(status)});
   }
 };
 
@@ -34,7 +36,11 @@ TEST(BootProgram, HomeFolderAndPath) {
   Sandbox box;
   FakeRun r;
   r.ctx.settings.yesToPrompts = true;
+#ifdef _WIN32
+  EXPECT_EQ(HomeFolder(r.ctx), "F:\\EPROM\\Corvanta\\Current");
+#else
   EXPECT_EQ(HomeFolder(r.ctx), "/opt/corvanta/current");
+#endif
   std::string ini = box.path + "/job.ini";
   std::ofstream(ini, std::ios::binary) << "CorvantaHomeDir=" << box.path << "/home\r\n";
   r.ctx.settings.parameterFile = ini;
@@ -42,15 +48,20 @@ TEST(BootProgram, HomeFolderAndPath) {
   r.ctx.settings.homeFolder = "/env/home";
   EXPECT_EQ(HomeFolder(r.ctx), "/env/home");
 
-  // <home>/bin/CorvBoot must be there.
+  // <home>/bin/CorvBoot (CorvBoot.exe on Windows) must be there.
+#ifdef _WIN32
+  EXPECT_STREQ(BootProgramFile(), "CorvBoot.exe");
+#else
+  EXPECT_STREQ(BootProgramFile(), "CorvBoot");
+#endif
   r.ctx.settings.parameterFile.clear();
   r.ctx.settings.homeFolder = box.path;
   EXPECT_EQ(StatusOf([&] { BootProgramPath(r.ctx); }), 1);
-  EXPECT_EQ(r.console.Output(), "Fatal Error: Cannot find CorvBoot in " + box.path + "/bin\n");
+  EXPECT_EQ(r.console.Output(), "Fatal Error: Cannot find CorvBoot in " + box.path + Sep() + "bin\n");
   fs::create_directory(box.path + "/bin");
-  box.Program("bin/CorvBoot", 0);
-  r.ctx.settings.homeFolder = box.path + "/";
-  EXPECT_EQ(BootProgramPath(r.ctx), box.path + "/bin/CorvBoot");
+  box.Program("bin/" + std::string(BootProgramFile()), 0);
+  r.ctx.settings.homeFolder = box.path + Sep();
+  EXPECT_EQ(BootProgramPath(r.ctx), box.path + Sep() + "bin" + Sep() + BootProgramFile());
 
   // CorvBootEXE is taken as it stands, without looking for the file.
   std::ofstream(ini, std::ios::binary) << "CorvBootEXE=/no/such/CorvBoot\r\n";
@@ -75,17 +86,15 @@ TEST(BootProgram, ExitStatuses) {
   {
     FakeRun r;
     r.ctx.settings.portNumber = 2;
-    std::string prog = box.Program("Corv Boot", 0);  // a blank in the path
+    std::string prog = box.Program(ProgramFile("Corv Boot"), 0);  // a blank in the path
     RunBootProgram(r.ctx, prog, 1, false);
     EXPECT_EQ(r.console.Output(), "-- execute \"" + prog + "\" COM2 -x -b19200 -u01 -y\n");
-    std::ifstream in(box.path + "/args");
-    std::string all((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(all, "COM2\n-x\n-b19200\n-u01\n-y\n");
+    EXPECT_EQ(testing::ReadFile(box.path + "/args"), "COM2\n-x\n-b19200\n-u01\n-y\n");
     EXPECT_EQ(r.releases, 0);
   }
   {
     FakeRun r("\n");
-    std::string prog = box.Program("fails", 3);
+    std::string prog = box.Program(ProgramFile("fails"), 3);
     EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, prog, 1, false); }), 3);
     EXPECT_NE(r.console.Output().find("\nCorvBoot returned an error: 3\nPress Enter key to continue\n"),
               std::string::npos);
@@ -95,9 +104,9 @@ TEST(BootProgram, ExitStatuses) {
   {
     FakeRun r;
     r.ctx.settings.yesToPrompts = true;
-    std::string prog = box.Program("killed", 0);
-    std::ofstream(prog) << "#!/bin/sh\nkill -TERM $$\n";
-    EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, prog, 1, false); }), 128 + 15);
+    // Ended from outside (SIGTERM; on Windows as Ctrl+C ends it): a failure.
+    std::string prog = testing::MakeChildProgram(box.path + "/" + ProgramFile("killed"), {testing::Terminated()});
+    EXPECT_EQ(StatusOf([&] { RunBootProgram(r.ctx, prog, 1, false); }), testing::kTerminatedStatus);
   }
   {
     FakeRun r;
@@ -112,7 +121,7 @@ TEST(BootProgram, ExitStatuses) {
 TEST(BootProgram, SecuredBootLoaderInstallation) {
   Sandbox box;
   fs::create_directory(box.path + "/bin");
-  box.Program("bin/CorvBoot", 0);
+  box.Program("bin/" + std::string(BootProgramFile()), 0);
   using V = std::vector<std::string>;
   {
     FakeRun r;

@@ -1,12 +1,12 @@
 // Options, positional arguments and CORVANTAPORT read into the run settings, and
 // the argument error's way out.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/conventions.h"
 #include "run/command_line.h"
 #include "support/ini.h"
 #include "tests/common/scratch.h"
@@ -111,9 +111,22 @@ TEST(CommandLine, PortsAndParameterFile) {
   EXPECT_TRUE(s.yesToPrompts);
 
   // An absolute path is a file; "/" and letters alone stay an option group.
+#ifdef _WIN32
+  // On Windows "/" always begins options: "/srv/..." is the letters s, r and
+  // the value of -r.
+  EXPECT_FALSE(SlashPathsAreFiles());
+  s = Parsed({"/srv/line1/job.ini"});
+  EXPECT_TRUE(s.parameterFile.empty());
+  EXPECT_TRUE(s.silent);
+  s = Parsed({"C:\\srv\\line1\\job.ini"});
+  EXPECT_EQ(s.parameterFile, "C:\\srv\\line1\\job.ini");
+  EXPECT_FALSE(s.silent);
+#else
+  EXPECT_TRUE(SlashPathsAreFiles());
   s = Parsed({"/srv/line1/job.ini"});
   EXPECT_EQ(s.parameterFile, "/srv/line1/job.ini");
   EXPECT_FALSE(s.silent);
+#endif
   s = Parsed({"/ys"});
   EXPECT_TRUE(s.yesToPrompts && s.silent);
   EXPECT_TRUE(s.parameterFile.empty());

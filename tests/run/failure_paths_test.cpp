@@ -4,16 +4,16 @@
 // status, the parameter file's Message= and what the unit holds afterwards; and
 // the notices of the manufacturing-field results and the old-fields write-back,
 // after which the run goes on.
-#include <sys/stat.h>
-
 #include <functional>
 
 #include "link/discovery.h"
 #include "link/packet.h"
+#include "platform/conventions.h"
 #include "run/boot_program.h"
 #include "run/link_session.h"
 #include "run/update_procedure.h"
 #include "support/ini.h"
+#include "tests/common/child_program.h"
 #include "update_rig.h"
 
 namespace corv {
@@ -228,9 +228,7 @@ TEST(FailurePaths, FieldResultsAndOldFieldsWriteBackAreReportedAndTheRunGoesOn) 
 struct SessionRun : UpdateBench {
   explicit SessionRun(const sim::UnitProfile& p) : UpdateBench(p) {
     fs::create_directories(dir + "/home/bin");
-    const std::string path = dir + "/home/bin/CorvBoot";
-    std::ofstream(path) << "#!/bin/sh\nexit 0\n";
-    chmod(path.c_str(), 0755);
+    testing::MakeChildProgram(dir + "/home/bin/" + BootProgramFile(), {testing::ExitWith(0)});
     ctx.settings.parameterFile = Job(ManufacturingJob(12345) + "CorvantaHomeDir=" + dir + "/home\r\n");
     ctx.settings.manufacturingMode = true;
     ctx.settings.portNumber = 3;

@@ -1,13 +1,13 @@
 // The whole start-up in process: banner, settings, log, connection and the way
 // out when no unit answers.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "run/program.h"
 #include "tests/common/scratch.h"
+#include "tests/common/system_names.h"
 
 namespace corv {
 namespace {
@@ -15,6 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using testing::ReadFile;
+using testing::Sep;
 using testing::TempDir;
 
 struct FakeRun {
@@ -43,7 +44,7 @@ TEST(StartUp, NoUnitEndsThroughTheFatalPath) {
   FakeRun r(box.path, "\n");
   EXPECT_EQ(StartRun(r, {"-s"}, "com7"), 1);
   std::string log = r.ctx.out.LogPath();
-  EXPECT_EQ(DirectoryPart(log), box.path + "/bin/LogFiles");
+  EXPECT_EQ(DirectoryPart(log), box.path + "/bin" + Sep() + "LogFiles");
   EXPECT_EQ(r.console.Output(),
             "Corvanta Updater 5.10v37\nUsing CORVANTAPORT from environment\nLogFile = " + log +
                 "\nFatal Error: Unable to connect to Corvanta unit\nPress Enter key to continue\n");
@@ -70,13 +71,20 @@ TEST(StartUp, ParameterFileDrivesTheRun) {
   noLog.ctx.programPath = box.path + "/missing/bin/CorvUpdater";
   noLog.ctx.settings.yesToPrompts = true;
   EXPECT_EQ(StartRun(noLog, {"-y"}), 1);
-  EXPECT_NE(noLog.console.Output().find("Fatal Error: Cannot create log file in " + box.path + "/missing/bin/LogFiles: "),
-            std::string::npos);
+  EXPECT_NE(noLog.console.Output().find("Fatal Error: Cannot create log file in " + box.path + "/missing/bin" + Sep() +
+                                        "LogFiles: "),
+            std::string::npos)
+      << noLog.console.Output();
   EXPECT_EQ(noLog.console.Output().find("Unable to connect"), std::string::npos);
 }
 
 TEST(StartUp, LogFolderBesideTheProgram) {
+#ifdef _WIN32
+  EXPECT_EQ(LogFolder("F:\\EPROM\\Corvanta\\Current\\bin\\CorvUpdater.exe"),
+            "F:\\EPROM\\Corvanta\\Current\\bin\\LogFiles");
+#else
   EXPECT_EQ(LogFolder("/opt/corvanta/current/bin/CorvUpdater"), "/opt/corvanta/current/bin/LogFiles");
+#endif
   EXPECT_EQ(LogFolder("CorvUpdater"), "LogFiles");
 }
 

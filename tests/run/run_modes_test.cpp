@@ -1,10 +1,7 @@
 // The choice of run mode and the steps and failures of each mode.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 
 #include "fake_unit.h"
 #include "run/run_modes.h"
@@ -21,16 +18,11 @@ struct FakeRun : testing::FakeRun {
   FakeUnit unit{ctx};
 };
 
+// A parameter file in a folder of its own, removed with it.
 struct IniFile {
-  explicit IniFile(const std::string& text) {
-    char tmpl[] = "/tmp/corv-modes-XXXXXX";
-    int fd = mkstemp(tmpl);
-    close(fd);
-    path = tmpl;
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  ~IniFile() { std::filesystem::remove(path); }
-  std::string path;
+  explicit IniFile(const std::string& text) { testing::WriteFile(path, text); }
+  testing::TempDir dir{"corv-modes"};
+  std::string path = dir / "job.ini";
 };
 
 TEST(RunModes, UpdateRunIsTheDefault) {
@@ -166,9 +158,7 @@ TEST(RunModes, ManufacturingRun) {
     r.ctx.settings.manufacturingMode = true;
     r.unit.mode = 2;
     EXPECT_EQ(StatusOf([&] { ManufacturingRun(r.ctx, r.unit); }), 2);
-    std::ifstream in(ini.path);
-    std::string all((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(all, "Program=1\r\nMessage=Unit is not running the Corvanta software\r\n");
+    EXPECT_EQ(testing::ReadFile(ini.path), "Program=1\r\nMessage=Unit is not running the Corvanta software\r\n");
   }
 }
 

@@ -2,22 +2,26 @@
 // and serial-number decisions, the question before a serial number is
 // replaced, Program false, and the pre-production board with CorvBoot (missing,
 // failing, succeeding without effect, and succeeding through the session).
-#include <sys/stat.h>
-
 #include "link/discovery.h"
 #include "link/packet.h"
+#include "platform/conventions.h"
 #include "run/boot_program.h"
 #include "run/link_session.h"
 #include "run/update_procedure.h"
 #include "support/ini.h"
+#include "tests/common/child_program.h"
+#include "tests/common/system_names.h"
 #include "update_rig.h"
 
 namespace corv {
 namespace {
 
 using testing::CurrentDisplay;
+using testing::ExitIfPresent;
+using testing::ExitWith;
 using testing::ManufacturingJob;
 using testing::SendSecuredBootLoader;
+using testing::Sep;
 using testing::UpdateBench;
 namespace fs = std::filesystem;
 
@@ -136,12 +140,13 @@ struct PreProduction : UpdateBench {
     return p;
   }
   std::string JobWithHome() { return Job(ManufacturingJob(12345) + "CorvantaHomeDir=" + dir + "/home\r\n"); }
-  void BootProgram(const std::string& script) {
+  // The home folder's bin folder as the program names it.
+  std::string HomeBin() const { return dir + "/home" + Sep() + "bin"; }
+  void BootProgram(const std::vector<testing::ChildStep>& steps) {
     fs::create_directories(dir + "/home/bin");
-    const std::string path = dir + "/home/bin/CorvBoot";
-    std::ofstream(path) << "#!/bin/sh\n" << script << "\n";
-    chmod(path.c_str(), 0755);
+    testing::MakeChildProgram(dir + "/home/bin/" + BootProgramFile(), steps);
   }
+  std::string LockFile() const { return dir + "/locks/lockCorvantaCommPort3"; }
 };
 
 TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
@@ -149,25 +154,26 @@ TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
     PreProduction b;
     const std::string job = b.JobWithHome();
     EXPECT_EQ(b.Run({"-d", job, "COM3"}), 2);
-    EXPECT_TRUE(b.Has("Updating with secured corvanta boot loader\nFatal Error: Cannot find CorvBoot in " + b.dir +
-                      "/home/bin\n"))
+    EXPECT_TRUE(b.Has("Updating with secured corvanta boot loader\nFatal Error: Cannot find CorvBoot in " + b.HomeBin() +
+                      "\n"))
         << b.Out();
-    EXPECT_EQ(ReadIniString(b.ctx, job, "Message"), "Cannot find CorvBoot in " + b.dir + "/home/bin");
+    EXPECT_EQ(ReadIniString(b.ctx, job, "Message"), "Cannot find CorvBoot in " + b.HomeBin());
     EXPECT_FALSE(b.LockLeft());
   }
   {  // CorvBoot fails: its status is the run's; it had the port to itself.
     PreProduction b;
-    b.BootProgram("[ -e \"" + b.dir + "/locks/lockCorvantaCommPort3\" ] && exit 9\nexit 3");
+    b.BootProgram({ExitIfPresent(b.LockFile(), 9), ExitWith(3)});
     const std::string job = b.JobWithHome();
     EXPECT_EQ(b.Run({"-d", job, "COM3"}), 3);
-    EXPECT_TRUE(b.Has("-- execute \"" + b.dir + "/home/bin/CorvBoot\" COM3 -x -b9600 -uF0 -d -y\n")) << b.Out();
+    EXPECT_TRUE(b.Has("-- execute \"" + b.HomeBin() + Sep() + BootProgramFile() + "\" COM3 -x -b9600 -uF0 -d -y\n"))
+        << b.Out();
     EXPECT_TRUE(b.Has("CorvBoot returned an error: 3\n"));
     EXPECT_FALSE(b.LockLeft());
     EXPECT_FALSE(b.PortOpen());
   }
   {  // CorvBoot says done but the board still carries its test software.
     PreProduction b;
-    b.BootProgram("exit 0");
+    b.BootProgram({ExitWith(0)});
     const std::string job = b.JobWithHome();
     EXPECT_EQ(b.Run({"-d", job, "COM3"}), 2);
     EXPECT_TRUE(b.Has("Fatal Error: Unable to update to secured boot loader\n")) << b.Out();
@@ -180,7 +186,7 @@ TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
 
 TEST(UpdateManufacturing, SecuredBootLoaderThroughTheSession) {
   PreProduction b;
-  b.BootProgram("[ -e \"" + b.dir + "/locks/lockCorvantaCommPort3\" ] && exit 9\nexit 0");
+  b.BootProgram({ExitIfPresent(b.LockFile(), 9), ExitWith(0)});
   b.ctx.settings.parameterFile = b.JobWithHome();
   b.ctx.settings.lockFolder = b.dir + "/locks";
   b.ctx.settings.manufacturingMode = true;

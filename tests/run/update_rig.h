@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "sim/virtual_line.h"
+#include "link/exchange.h"
 #include "link/link.h"
-#include "link/packet.h"
 #include "payloads/catalogue.h"
 #include "run/program.h"
 #include "sim/unit_data.h"
@@ -69,11 +69,13 @@ struct ProgramBench {
     fs::create_directories(dir + "/locks");
     setenv("CORVANTAROOT", dir.c_str(), 1); ReadSystemEnvironment();
     setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
+    ForgetSavedPort();
     ctx.programPath = dir + "/bin/CorvUpdater";
   }
   ~ProgramBench() {
     unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
+    ForgetSavedPort();
   }
   ProgramBench(const ProgramBench&) = delete;
   ProgramBench& operator=(const ProgramBench&) = delete;
@@ -125,7 +127,7 @@ struct UpdateBench : ProgramBench {
   }
   // The run's log file (one per run).
   std::string Log() const {
-    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path());
+    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path().string());
     return {};
   }
   bool LockLeft() const { return fs::exists(dir + "/locks/lockCorvantaCommPort3"); }
@@ -139,16 +141,12 @@ struct UpdateBench : ProgramBench {
 // Sends the secured boot loader's command as CorvBoot does: true when the unit
 // answered that it is done.
 inline bool SendSecuredBootLoader(Link& link) {
-  Packet& p = link.packet;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    p.BeginCommand(link.bootAddress, 0x10F0);
-    p.SendPacket(link.Port(), 4);
-    p.ReceiveReply(link.Port(), 5);
-    const bool header = p.ReplyHeaderIs(link.bootAddress, 0x10F0);
-    const uint32_t result = p.ReadField(1);
-    if (p.CheckReply(link.Port()) && header) return result == 0;
-  }
-  return false;
+  uint8_t result = 0;
+  Exchange x(link, link.bootAddress, cmd::kInstallSecuredBootLoader);
+  return x.Run(Tries{20}, [&](ReplyFields& f) {
+    result = f.U8();
+    return true;
+  }) && result == 0;
 }
 
 }  // namespace corv::testing

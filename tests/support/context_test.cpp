@@ -1,7 +1,11 @@
 // The ways out of a run: statuses, the Message key, the closing key prompt, and
 // that each releases the port, the log and the terminal.
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
+#include "platform/system_error.h"
 #include "support/context.h"
 #include "support/ini.h"
 #include "tests/common/scratch.h"
@@ -72,13 +76,20 @@ TEST(FatalPath, OtherWaysOutRelease) {
     EXPECT_EQ(r.releases, 1);
   }
   {
+    TempDir dir("corv-ctx");
     FakeRun r;
-    r.ctx.settings.parameterFile = "/proc/no-such-folder/job.ini";
+    r.ctx.settings.parameterFile = dir / "no-such-folder/job.ini";
     r.ctx.settings.yesToPrompts = true;
     // The Message key cannot be written: the run still ends, with the file layer's text.
     EXPECT_EQ(StatusOf([&] { Fatal(r.ctx, "m"); }), 1);
-    EXPECT_NE(r.console.Output().find("Fatal error: /proc/no-such-folder/job.ini: No such file or directory\n"),
-              std::string::npos);
+#ifdef _WIN32
+    const std::string reason = SystemReason(ERROR_PATH_NOT_FOUND);
+#else
+    const std::string reason = "No such file or directory";
+#endif
+    EXPECT_NE(r.console.Output().find("Fatal error: " + r.ctx.settings.parameterFile + ": " + reason + "\n"),
+              std::string::npos)
+        << r.console.Output();
     EXPECT_GE(r.releases, 1);
   }
 }

@@ -1,16 +1,21 @@
-// Path helpers, file operations, the line reader and child processes.
+// Path helpers, file operations, the line reader and child processes, each
+// with the system's own names, error numbers and texts.
 #include <gtest/gtest.h>
-#include <fcntl.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
-
-#include <cerrno>
+#endif
 
 #include "support/files.h"
+#include "tests/common/child_program.h"
 #include "tests/common/scratch.h"
+#include "tests/common/system_names.h"
 
 namespace corv {
 namespace {
 
+using testing::Sep;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -21,9 +26,15 @@ TEST(Paths, DirectoryPartAndTrailingSeparator) {
   EXPECT_EQ(DirectoryPart("/opt/corvanta/bin/CorvUpdater"), "/opt/corvanta/bin");
   EXPECT_EQ(DirectoryPart("/CorvUpdater"), "");
   EXPECT_EQ(WithTrailingSeparator("C:"), "C:");
-  EXPECT_EQ(WithTrailingSeparator("C:\\dir"), "C:\\dir/");
   EXPECT_EQ(WithTrailingSeparator("/srv/"), "/srv/");
-  EXPECT_EQ(WithTrailingSeparator(""), "/");
+  // The separator appended is the system's own.
+#ifdef _WIN32
+  EXPECT_EQ(AppendedSeparator(), '\\');
+#else
+  EXPECT_EQ(AppendedSeparator(), '/');
+#endif
+  EXPECT_EQ(WithTrailingSeparator("C:\\dir"), "C:\\dir" + Sep());
+  EXPECT_EQ(WithTrailingSeparator(""), Sep());
 }
 
 TEST(TextHelpers, DigitsCaseFindNumbers) {
@@ -49,18 +60,32 @@ TEST(FileOps, ExistsDeleteRenameMake) {
 
   std::string f = dir / "ro.txt";
   WriteFile(f, "x");
+#ifdef _WIN32
+  SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY);
+#else
   chmod(f.c_str(), S_IRUSR);
+#endif
   EXPECT_TRUE(RemoveFile(f, &err));
   EXPECT_FALSE(FileExists(f));
   EXPECT_FALSE(RemoveFile(f, &err));
+  EXPECT_EQ(err, SystemErrorText(testing::kNoSuchFile));
 
   // The retry makes the name owner-writable and keeps its other access bits:
   // a folder that cannot be deleted stays as open to the others as it was.
   std::string folder = dir / "keep";
   ASSERT_TRUE(MakeDirectory(folder));
+#ifdef _WIN32
+  // On Windows the bits are attributes: read-only goes, hidden stays.
+  SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_FALSE(RemoveFile(folder, &err));
+  EXPECT_EQ(err, SystemErrorText(testing::kIsAFolder));
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  EXPECT_EQ(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+#else
   chmod(folder.c_str(), 02755);
   EXPECT_FALSE(RemoveFile(folder, &err));
-  EXPECT_EQ(err, SystemErrorText(EISDIR));
+  EXPECT_EQ(err, SystemErrorText(testing::kIsAFolder));
   struct stat st;
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 02755u);
@@ -68,6 +93,7 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   EXPECT_FALSE(RemoveFile(folder, &err));
   ASSERT_EQ(stat(folder.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
+#endif
 
   EXPECT_TRUE(MakeDirectory(dir / "sub"));
   EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
@@ -114,10 +140,11 @@ TEST(FileOps, LineReader) {
   EXPECT_TRUE(ReadWholeFile(dir / "f", bytes, error));
   EXPECT_EQ(bytes, "a\r\nb");
   EXPECT_FALSE(ReadWholeFile(dir.path, bytes, error));
-  EXPECT_EQ(error, EISDIR);
+  EXPECT_EQ(error, testing::kIsAFolder);
   EXPECT_FALSE(ReadWholeFile(dir / "none", bytes, error));
-  EXPECT_EQ(error, ENOENT);
-  EXPECT_EQ(SystemErrorText(ENOENT), "Error: " + SystemReason(ENOENT));
+  EXPECT_EQ(error, testing::kNoSuchFile);
+  EXPECT_TRUE(FileNotFound(error));
+  EXPECT_EQ(SystemErrorText(error), "Error: " + SystemReason(error));
 }
 
 TEST(ChildProcess, SplittingRule) {
@@ -135,6 +162,7 @@ TEST(ChildProcess, SplittingRule) {
   EXPECT_EQ(bounded.back(), "a17");
 }
 
+#ifndef _WIN32
 TEST(ChildProcess, ExitStatuses) {
   EXPECT_EQ(RunProgram("/bin/sh -c \"exit 0\""), 0);
   EXPECT_EQ(RunProgram("/bin/sh -c \"exit 7\""), 7);
@@ -144,6 +172,27 @@ TEST(ChildProcess, ExitStatuses) {
   // The quoted argument reaches the child as one argument without its quotes.
   EXPECT_EQ(RunProgram("/bin/sh -c \"case $0 in 'a b') exit 5;; esac\" \"a b\""), 5);
 }
+#else
+// Windows has no /bin/sh: the children are copies of the stand-in, and the
+// system's own cmd.exe.
+TEST(ChildProcess, ExitStatuses) {
+  using testing::MakeChildProgram;
+  TempDir dir;
+  EXPECT_EQ(RunProgram(MakeChildProgram(dir / "zero.exe", {})), 0);
+  EXPECT_EQ(RunProgram("\"" + MakeChildProgram(dir / "seven.exe", {testing::ExitWith(7)}) + "\" -x"), 7);
+  // Ended from outside: a failure, never "could not be started".
+  EXPECT_EQ(RunProgram(MakeChildProgram(dir / "ended.exe", {testing::Terminated()})), testing::kTerminatedStatus);
+  EXPECT_LT(RunProgram("C:\\no\\such\\program.exe -x"), 0);
+  EXPECT_LT(RunProgram(""), 0);
+  // The quoted argument reaches the child as one argument without its quotes.
+  const std::string echo = MakeChildProgram(dir / "echo args.exe", {testing::WriteArguments(dir / "args")});
+  EXPECT_EQ(RunProgram("\"" + echo + "\" \"a b\" c"), 0);
+  EXPECT_EQ(testing::ReadFile(dir / "args"), "a b\nc\n");
+  char system[MAX_PATH];
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  EXPECT_EQ(RunProgram(std::string(system) + "\\cmd.exe /c exit 3"), 3);
+}
+#endif
 
 }  // namespace
 }  // namespace corv

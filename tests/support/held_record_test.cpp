@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <string>
 
 #include "tests/common/scratch.h"
+#include "tests/common/system_names.h"
 
 namespace corv {
 namespace {
@@ -25,7 +25,7 @@ TEST(HeldRecord, LockFileMadeOnlyWhereNoneIsAndRemovedOnce) {
   ASSERT_NE(t, held::kNone);
   EXPECT_TRUE(held::Holds(t));
   EXPECT_EQ(held::MakeLockFile(lock, error), held::kNone);  // another run's now
-  EXPECT_EQ(error, EEXIST);
+  EXPECT_EQ(error, testing::kNameTaken);
   EXPECT_EQ(held::Release(t), 0);
   EXPECT_FALSE(fs::exists(lock));
   EXPECT_FALSE(held::Holds(t));

@@ -1,9 +1,12 @@
-// Registry values in the REGEDIT4 hive file.
+// Registry values in the REGEDIT4 hive file, and where the machine-wide values
+// go: the hive file in the machine folder on POSIX, the system's registry on
+// Windows.
 #include <gtest/gtest.h>
 
 #include "support/registry.h"
 #include "tests/common/scratch.h"
 #include "platform/environment.h"
+#include "platform/process.h"
 
 namespace corv {
 namespace {
@@ -75,9 +78,21 @@ TEST(Registry, RefusedWritesChangeNothing) {
   RegSetString(dir / "missing/registry.reg", kPort, "3");  // the folder is never made
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 
-  // The machine folder comes from CORVANTAROOT.
   std::string root = dir.path;
   setenv("CORVANTAROOT", root.c_str(), 1); ReadSystemEnvironment();
+#ifdef _WIN32
+  // Windows has no machine folder: CORVANTAROOT means nothing, the value goes
+  // to the system's registry and no hive file is made. A value of this test's
+  // own, as the other test programs share the registry.
+  const std::string value = "SOFTWARE\\Oxlerand\\Corvanta\\RegistryTest" + std::to_string(ProcessNumber());
+  RegSetMachineString(value, "7");
+  EXPECT_EQ(RegGetMachineString(value), "7");
+  RegSetMachineString(value, "");
+  EXPECT_EQ(RegGetMachineString(value), "");
+  unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path));
+#else
+  // The machine folder comes from CORVANTAROOT.
   RegSetMachineString(kPort, "7");
   EXPECT_EQ(RegGetMachineString(kPort), "7");
   EXPECT_EQ(RegGetString(dir / "registry.reg", kPort), "7");
@@ -86,6 +101,7 @@ TEST(Registry, RefusedWritesChangeNothing) {
   int files = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path)) ++files;
   EXPECT_EQ(files, 1);
+#endif
 }
 
 }  // namespace
