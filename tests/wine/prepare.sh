@@ -39,8 +39,21 @@ REGEDIT4
 "Debugger"=-
 "Auto"="0"
 EOF
+# COM1 to COM32 are the links <prefix>/corvanta/com<n>: <prefix>/corvanta is
+# made a link to the machine folder a CorvSim serves (the end-to-end tests do
+# it for each test), and no host serial device becomes a COM port here.
+{
+  echo
+  echo '[HKEY_LOCAL_MACHINE\Software\Wine\Ports]'
+  for n in $(seq 32); do echo "\"COM$n\"=\"$WINEPREFIX/corvanta/com$n\""; done
+} >>"$settings"
 # Wine's drive Z: is the root of the build machine.
 wine regedit /S "Z:${settings//\//\\}" </dev/null >/dev/null 2>&1
+# Wine links the ports into dosdevices when its server starts.
+wineserver -k </dev/null >/dev/null 2>&1 || true
+wineserver -w </dev/null >/dev/null 2>&1 || true
+wineserver -p </dev/null >/dev/null 2>&1
+wine reg query 'HKLM\Software\Wine\Ports' </dev/null >/dev/null 2>&1
 
 touch "$WINEPREFIX/.prepared"  # tests/wine/run.sh looks for it
 elapsed=$((($(date +%s%N) - start) / 1000000))
