@@ -59,4 +59,21 @@ inline size_t FormatLogStamp(uint32_t ms, char* out) {
   return len;
 }
 
+// "-- aborted" as a log line of its own, `ms` after the log was opened, for a
+// log whose last line stands as `line`: the open line ended first, the line
+// stamped, and the stamp of the next line after it, as every line has (at most
+// 40 characters). Async-signal-safe.
+inline size_t FormatAbortedLogLine(uint32_t ms, LogLine line, char* out) {
+  static constexpr char kText[] = "-- aborted\r\n";
+  size_t n = 0;
+  if (line == LogLine::Open) {
+    out[n++] = '\r';
+    out[n++] = '\n';
+  }
+  if (line != LogLine::Stamped) n += FormatLogStamp(ms, out + n);
+  for (size_t i = 0; i + 1 < sizeof kText; ++i) out[n++] = kText[i];
+  n += FormatLogStamp(ms, out + n);
+  return n;
+}
+
 }  // namespace corv

@@ -42,27 +42,11 @@ void SayOnConsole(const char* text, size_t length) {
   }
 }
 
-// "-- aborted" as a log line of its own: the open line ended first, the line
-// stamped, and the stamp of the next line after it, as every line has.
-size_t AbortedLogLine(const Entry& log, char* out) {
-  static constexpr char kText[] = "-- aborted\r\n";
-  const uint32_t ms = held::posix::TickMs() - static_cast<uint32_t>(log.openedMs);
-  size_t n = 0;
-  const auto line = static_cast<LogLine>(log.line);
-  if (line == LogLine::Open) {
-    out[n++] = '\r';
-    out[n++] = '\n';
-  }
-  if (line != LogLine::Stamped) n += FormatLogStamp(ms, out + n);
-  for (size_t i = 0; i + 1 < sizeof kText; ++i) out[n++] = kText[i];
-  n += FormatLogStamp(ms, out + n);
-  return n;
-}
-
 extern "C" void OnAbortSignal(int) {
   if (const Entry* log = held::posix::FindHeld(held::Kind::Log)) {
     char line[64];
-    Say(log->fd, line, AbortedLogLine(*log, line));
+    const uint32_t ms = held::posix::TickMs() - static_cast<uint32_t>(log->openedMs);
+    Say(log->fd, line, FormatAbortedLogLine(ms, static_cast<LogLine>(log->line), line));
   }
   held::posix::ReleaseEverything();
   static constexpr char kConsole[] = "\n-- aborted\n";  // as the console sink shows CR LF

@@ -1,57 +1,23 @@
-// The held record: storage constant-initialised, so that a signal may read it
-// at any moment of the process; registration, giving back one thing or all.
+// The held record on POSIX: the table of entries (platform/held_table.h), the
+// system's step that gives one thing back, and the registrations of the port,
+// the log, the terminal and the lock file.
 #include "platform/posix/held_record.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include "platform/held_table.h"
 #include "platform/posix/posix_tty.h"
 
 namespace corv::held {
 
 namespace posix {
 namespace {
-
-// More than one run's worth: tests hold several things of a kind at once.
-constexpr int kEntries = 16;
-Entry entries[kEntries];
-// Owners' ways of giving back; never touched by a signal.
-std::function<void()> giveBacks[kEntries];
-Token lastToken = kNone;
-
-void Fence() { std::atomic_signal_fence(std::memory_order_seq_cst); }
-
-// A free entry made ready for `kind`; null when all are taken.
-Entry* Claim(Kind kind) {
-  for (Entry& e : entries) {
-    if (e.held) continue;
-    e.token = ++lastToken;
-    e.kind = kind;
-    e.owner = false;
-    e.fd = -1;
-    e.exclusive = 0;
-    e.flagsSaved = 0;
-    e.flags = 0;
-    e.openedMs = 0;
-    e.line = 0;
-    e.path[0] = '\0';
-    return &e;
-  }
-  return nullptr;
-}
-
-Token Publish(Entry* e) {
-  if (!e) return kNone;
-  Fence();
-  e->held = 1;
-  return e->token;
-}
 
 int RemoveFile(const char* path) {
   if (unlink(path) == 0) return 0;
@@ -61,84 +27,59 @@ int RemoveFile(const char* path) {
   return unlink(path) == 0 ? 0 : errno;
 }
 
-// The record's own giving back, step by step as the kind needs; the entry is
-// let go after the last step, so a signal in between repeats steps rather
-// than skipping them.
-int GiveBack(Entry& e) {
-  int err = 0;
-  if (!e.owner) {
-    switch (e.kind) {
-      case Kind::LockFile:
-        err = RemoveFile(e.path);
-        break;
-      case Kind::Port:
-        if (e.flagsSaved) posix_tty::PutBackLowLatency(e.fd, e.flags);
-        // The exclusive flag outlives the close on a pseudo-terminal.
-        if (e.exclusive) posix_tty::SetExclusive(e.fd, false);
-        close(e.fd);
-        break;
-      case Kind::Log:
-        close(e.fd);
-        break;
-      case Kind::Terminal:
-        // From the background the settings are no longer ours to change: the
-        // shell that took the terminal back has put its own.
-        if (InForeground()) tcsetattr(STDIN_FILENO, TCSANOW, &e.terminal);
-        break;
-    }
+// The record's own giving back of one thing, step by step as the kind needs.
+int GiveBackStep(Entry& e) {
+  switch (e.kind) {
+    case Kind::LockFile:
+      return RemoveFile(e.path);
+    case Kind::Port:
+      if (e.flagsSaved) posix_tty::PutBackLowLatency(e.fd, e.flags);
+      // The exclusive flag outlives the close on a pseudo-terminal.
+      if (e.exclusive) posix_tty::SetExclusive(e.fd, false);
+      close(e.fd);
+      return 0;
+    case Kind::Log:
+      close(e.fd);
+      return 0;
+    case Kind::Terminal:
+      // From the background the settings are no longer ours to change: the
+      // shell that took the terminal back has put its own.
+      if (InForeground()) tcsetattr(STDIN_FILENO, TCSANOW, &e.terminal);
+      return 0;
   }
-  Fence();
-  e.held = 0;
-  return err;
+  return 0;
 }
 
-constexpr Kind kOrder[] = {Kind::LockFile, Kind::Port, Kind::Log, Kind::Terminal};
+Table<Entry> table(GiveBackStep);
 
 }  // namespace
 
 Token HoldPort(int fd) {
-  Entry* e = Claim(Kind::Port);
+  Entry* e = table.Claim(Kind::Port);
   if (e) e->fd = fd;
-  return Publish(e);
+  return table.Publish(e);
 }
 
 Token HoldLog(int fd) {
-  Entry* e = Claim(Kind::Log);
+  Entry* e = table.Claim(Kind::Log);
   if (e) {
     e->fd = fd;
     e->openedMs = static_cast<std::sig_atomic_t>(TickMs());
   }
-  return Publish(e);
+  return table.Publish(e);
 }
 
 Token HoldTerminal(const struct termios& saved) {
-  Entry* e = Claim(Kind::Terminal);
+  Entry* e = table.Claim(Kind::Terminal);
   if (e) e->terminal = saved;
-  return Publish(e);
+  return table.Publish(e);
 }
 
-Entry* Find(Token token) {
-  if (token == kNone) return nullptr;
-  for (Entry& e : entries) {
-    if (e.held && e.token == token) return &e;
-  }
-  return nullptr;
-}
+Entry* Find(Token token) { return table.Find(token); }
 
-const Entry* FindHeld(Kind kind) {
-  for (const Entry& e : entries) {
-    if (e.held && !e.owner && e.kind == kind) return &e;
-  }
-  return nullptr;
-}
+const Entry* FindHeld(Kind kind) { return table.FindHeld(kind); }
 
-void ReleaseEverything() {
-  for (Kind kind : kOrder) {
-    for (Entry& e : entries) {
-      if (e.held && e.kind == kind) GiveBack(e);
-    }
-  }
-}
+void ReleaseEverything() { table.ReleaseEverything(); }
 
 uint32_t TickMs() {
   timespec ts{};
@@ -154,30 +95,16 @@ bool InForeground() {
 }  // namespace posix
 
 using posix::Entry;
-using posix::Find;
+using posix::table;
 
-bool Holds(Token token) { return Find(token) != nullptr; }
+bool Holds(Token token) { return table.Find(token) != nullptr; }
 
 int Release(Token token) {
-  Entry* e = Find(token);
-  return e ? posix::GiveBack(*e) : 0;
+  Entry* e = table.Find(token);
+  return e ? table.GiveBack(*e) : 0;
 }
 
-void ReleaseAll() {
-  // The owners first, kind by kind; each is forgotten before it is asked, so
-  // that a way out taken while it gives back does not ask it again.
-  for (Kind kind : posix::kOrder) {
-    for (int i = 0; i < posix::kEntries; ++i) {
-      Entry& e = posix::entries[i];
-      if (!e.held || !e.owner || e.kind != kind) continue;
-      std::function<void()> giveBack = std::move(posix::giveBacks[i]);
-      posix::giveBacks[i] = nullptr;
-      posix::GiveBack(e);
-      if (giveBack) giveBack();
-    }
-  }
-  posix::ReleaseEverything();
-}
+void ReleaseAll() { table.ReleaseAll(); }
 
 Token MakeLockFile(const std::string& path, int& error) {
   error = 0;
@@ -191,7 +118,7 @@ Token MakeLockFile(const std::string& path, int& error) {
     return kNone;
   }
   close(fd);
-  Entry* e = posix::Claim(Kind::LockFile);
+  Entry* e = table.Claim(Kind::LockFile);
   if (!e) {
     // Nowhere to note it: a lock file that no way out would remove is not made.
     unlink(path.c_str());
@@ -199,23 +126,16 @@ Token MakeLockFile(const std::string& path, int& error) {
     return kNone;
   }
   std::memcpy(e->path, path.c_str(), path.size() + 1);
-  return posix::Publish(e);
+  return table.Publish(e);
 }
 
 void Owner::Take(Kind kind, std::function<void()> giveBack) {
   if (Held()) return;
-  Entry* e = posix::Claim(kind);
-  if (!e) return;
-  e->owner = true;
-  posix::giveBacks[e - posix::entries] = std::move(giveBack);
-  token_ = posix::Publish(e);
+  token_ = table.TakeForOwner(kind, std::move(giveBack));
 }
 
 void Owner::Drop() {
-  if (Entry* e = Find(token_)) {
-    posix::giveBacks[e - posix::entries] = nullptr;
-    posix::GiveBack(*e);
-  }
+  table.DropOwner(token_);
   token_ = kNone;
 }
 

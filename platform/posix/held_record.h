@@ -32,6 +32,17 @@ struct Entry {
   char path[4096] = {};
   // Terminal: the settings to restore.
   struct termios terminal = {};
+
+  // The system's fields made ready for a new registration.
+  void Clear() {
+    fd = -1;
+    exclusive = 0;
+    flagsSaved = 0;
+    flags = 0;
+    openedMs = 0;
+    line = 0;
+    path[0] = '\0';
+  }
 };
 
 // The port's descriptor, open and locked; the exclusive flag and the adapter's

@@ -46,23 +46,6 @@ DWORD WINAPI SayAborted(LPVOID) {
   return 0;
 }
 
-// "-- aborted" as a log line of its own: the open line ended first, the line
-// stamped, and the stamp of the next line after it, as every line has.
-DWORD AbortedLogLine(const Entry& log, char* out) {
-  static constexpr char kText[] = "-- aborted\r\n";
-  const uint32_t ms = held::win32::TickMs() - static_cast<uint32_t>(log.openedMs);
-  size_t n = 0;
-  const auto line = static_cast<LogLine>(log.line);
-  if (line == LogLine::Open) {
-    out[n++] = '\r';
-    out[n++] = '\n';
-  }
-  if (line != LogLine::Stamped) n += FormatLogStamp(ms, out + n);
-  for (size_t i = 0; i + 1 < sizeof kText; ++i) out[n++] = kText[i];
-  n += FormatLogStamp(ms, out + n);
-  return static_cast<DWORD>(n);
-}
-
 [[noreturn]] void Abort() {
   // One way out at a time: a second event waits for the first to end the process.
   if (InterlockedExchange(&aborting, 1) != 0) {
@@ -71,7 +54,8 @@ DWORD AbortedLogLine(const Entry& log, char* out) {
   if (runThread && GetCurrentThreadId() != runThreadId) SuspendThread(runThread);
   if (const Entry* log = held::win32::FindHeld(held::Kind::Log)) {
     char line[64];
-    Say(log->handle, line, AbortedLogLine(*log, line));
+    const uint32_t ms = held::win32::TickMs() - static_cast<uint32_t>(log->openedMs);
+    Say(log->handle, line, static_cast<DWORD>(FormatAbortedLogLine(ms, static_cast<LogLine>(log->line), line)));
   }
   held::win32::ReleaseEverything();
   if (sayer && SetEvent(sayWord)) WaitForSingleObject(sayer, 200);

@@ -26,6 +26,14 @@ struct Entry {
   volatile LONG line = 0;
   // Lock file: its path.
   char path[MAX_PATH] = {};
+
+  // The system's fields made ready for a new registration.
+  void Clear() {
+    handle = INVALID_HANDLE_VALUE;
+    openedMs = 0;
+    line = 0;
+    path[0] = '\0';
+  }
 };
 
 // The port's handle, open and held exclusively by the system.

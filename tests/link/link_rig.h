@@ -21,6 +21,7 @@
 #include "support/console.h"
 #include "support/registry.h"
 #include "platform/environment.h"
+#include "tests/common/scratch.h"
 
 namespace corv::test {
 
@@ -160,7 +161,7 @@ class MachineFolderScope {
     dir_ = std::filesystem::temp_directory_path() /
            ("corv-link-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
     std::filesystem::create_directories(dir_);
-    setenv("CORVANTAROOT", dir_.c_str(), 1); ReadSystemEnvironment();
+    setenv("CORVANTAROOT", dir_.string().c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
   }
   ~MachineFolderScope() {
