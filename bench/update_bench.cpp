@@ -68,7 +68,8 @@ struct Config {
   uint32_t latencyUs;
 };
 
-std::vector<Phase> RunUpdate(const faults::UnitKindEntry& kind, int32_t rate, const Config& c, bool& success) {
+std::vector<Phase> RunUpdate(const faults::UnitKindEntry& kind, int32_t rate, const Config& c, bool& success,
+                             bool show) {
   static const faults::FaultCell none{"none", faults::Fault::None, 0};
   faults::FaultRun run(kind, none, c.overlapped, 1);
   run.debugOption = "-d";  // the detail lines that open the phases
@@ -84,6 +85,17 @@ std::vector<Phase> RunUpdate(const faults::UnitKindEntry& kind, int32_t rate, co
   };
   const faults::RunResult r = run.Run(nullptr);
   success = r.outcome == faults::Outcome::Completed;
+  if (show) {  // each console line with its virtual time in ms
+    size_t s = 0;
+    for (size_t at = 0; at < r.output.size();) {
+      size_t end = r.output.find('\n', at);
+      if (end == std::string::npos) end = r.output.size();
+      while (s + 1 < stamps.size() && stamps[s].first < at) ++s;
+      std::printf("%10.1f %s\n", s < stamps.size() ? static_cast<double>(stamps[s].second.us) / 1000 : 0.0,
+                  r.output.substr(at, end - at).c_str());
+      at = end + 1;
+    }
+  }
   std::vector<Phase> phases;
   std::map<std::string, int> seen;
   Snap from;
@@ -114,7 +126,9 @@ std::vector<Phase> RunUpdate(const faults::UnitKindEntry& kind, int32_t rate, co
 
 }  // namespace
 
-int main() {
+// With arguments UNIT RATE CONFIG (numbers from 0, as the table's order) it
+// prints that one run's console lines with their virtual times instead.
+int main(int argc, char** argv) {
   sim::UnitProfile mcu1 = sim::DisplayMcu2Profile();
   mcu1.mcu = 1;
   const std::vector<faults::UnitKindEntry> kinds = {
@@ -122,6 +136,12 @@ int main() {
       {"Transmitter MCU 2", sim::TransmitterMcu2Profile(1), kTransmitter128kChecksum},
       {"MCU 1 unit", mcu1, 0}};
   const Config configs[] = {{false, 0}, {false, 1000}, {false, 16000}, {true, 0}, {true, 1000}, {true, 16000}};
+  if (argc == 4) {
+    bool success = false;
+    RunUpdate(kinds.at(std::stoul(argv[1])), std::stoi(argv[2]) == 0 ? 0 : 921600, configs[std::stoul(argv[3]) % 6],
+              success, true);
+    return success ? 0 : 1;
+  }
   std::printf("Whole updates on the virtual line: time s / ratio to the bound, by mode and adapter.\n");
   std::printf("Unit model: 200 us per command, 1 ms per 128 bytes written; deaf 5 ms after a reset.\n\n");
   std::printf("%-17s %-22s %6s %8s |%-14s|%-14s|%-14s|%-14s|%-14s|%-14s\n", "", "", "", "", " block by block",
@@ -134,7 +154,7 @@ int main() {
       std::vector<std::vector<Phase>> runs;
       for (const Config& c : configs) {
         bool success = false;
-        runs.push_back(RunUpdate(kind, rate, c, success));
+        runs.push_back(RunUpdate(kind, rate, c, success, false));
         if (!success && kind.checksum != 0) {
           std::printf("%s at %d: FAILED\n", kind.name, rate);
           ok = false;
