@@ -24,6 +24,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/virtual_line.h"
@@ -107,6 +108,12 @@ class OperatorConsole : public ScriptedConsole {
 
   explicit OperatorConsole(VirtualClock& clock) : clock_(clock) {}
   std::function<void()> powerCycle;
+  // Called before each piece of output is kept (a bench stamps it).
+  std::function<void(std::string_view)> onWrite;
+  void Write(std::string_view text) override {
+    if (onWrite) onWrite(text);
+    ScriptedConsole::Write(text);
+  }
   int Cycles() const { return cycles_; }
 
   int PollKey() override {
@@ -164,6 +171,7 @@ class FaultRun {
     auto unit = std::make_unique<sim::VirtualUnit>(line, kind_.profile);
     Inject(line, unit->Model());
     console.powerCycle = [&unit] { unit->PowerCycle(); };
+    if (prepare) prepare(line, *unit, console);
     if (traceUnit) {
       unit->Model().trace = [&console, &clock](const std::string& s) {
         console.Write("{unit @" + std::to_string(clock.TickMs()) + " ms: " + s + "}\n");
@@ -179,6 +187,7 @@ class FaultRun {
     opts.portDriver = &driver;
     std::vector<std::string> args = {"-y", "COM3"};
     if (overlapped_) args.insert(args.begin(), "-o");
+    args.insert(args.begin(), options.begin(), options.end());
     if (!debugOption.empty()) args.insert(args.begin(), debugOption);
     RunResult r;
     try {
@@ -221,6 +230,10 @@ class FaultRun {
   // makes of each frame.
   std::string debugOption;
   bool traceUnit = false;
+  // More options ahead of the port, and a hook on the line, the unit and the
+  // console before the run starts (a bench sets the adapter and meters).
+  std::vector<std::string> options;
+  std::function<void(VirtualLine&, sim::VirtualUnit&, OperatorConsole&)> prepare;
 
  private:
   // Reply numbers hit with chance `share` each, over the replies a run makes.

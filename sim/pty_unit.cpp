@@ -112,28 +112,38 @@ bool PtyUnit::WriteState() const {
 }
 
 void PtyUnit::Send(uint64_t atUs, const uint8_t* data, size_t n) {
-  Out o{atUs, std::vector<uint8_t>(data, data + n)};
-  auto pos = std::upper_bound(out_.begin(), out_.end(), atUs, [](uint64_t t, const Out& x) { return t < x.atUs; });
+  // A pty passes the bytes at once, where a wire takes their time: they are
+  // written when the last one would have left the unit, so that nothing the
+  // program sends in answer reaches the unit before it could have heard it
+  // (the unit hears a rate it set in a reply only from that moment on).
+  const uint64_t start = std::max(atUs, txFreeUs_);
+  const LineAtUs line = LineAt(start);
+  const uint64_t bits = line.evenParity ? 12 : 11;
+  const uint64_t baud = static_cast<uint64_t>(line.baud > 0 ? line.baud : 9600);
+  txFreeUs_ = start + n * ((bits * 1000000 + baud - 1) / baud);
+  Out o{txFreeUs_, std::vector<uint8_t>(data, data + n)};
+  auto pos = std::upper_bound(out_.begin(), out_.end(), o.atUs, [](uint64_t t, const Out& x) { return t < x.atUs; });
   out_.insert(pos, std::move(o));
 }
 
-void PtyUnit::Listen(uint64_t atUs, int32_t baud, bool /*evenParity*/) {
-  while (!listen_.empty() && listen_.back().first >= atUs) listen_.pop_back();
-  listen_.emplace_back(atUs, baud);
+void PtyUnit::Listen(uint64_t atUs, int32_t baud, bool evenParity) {
+  while (!listen_.empty() && listen_.back().atUs >= atUs) listen_.pop_back();
+  listen_.push_back({atUs, baud, evenParity});
   if (listen_.size() > 16) listen_.erase(listen_.begin(), listen_.end() - 8);
 }
 
 void PtyUnit::Flush(uint64_t atUs) {
   while (!out_.empty() && out_.back().atUs >= atUs) out_.pop_back();
+  txFreeUs_ = std::min(txFreeUs_, atUs);
 }
 
-int32_t PtyUnit::ListenRateAt(uint64_t us) const {
-  int32_t rate = 0;
-  for (const auto& [at, baud] : listen_) {
-    if (at > us) break;
-    rate = baud;
+PtyUnit::LineAtUs PtyUnit::LineAt(uint64_t us) const {
+  LineAtUs line{0, 0, false};
+  for (const LineAtUs& l : listen_) {
+    if (l.atUs > us) break;
+    line = l;
   }
-  return rate;
+  return line;
 }
 
 void PtyUnit::WriteDue(uint64_t nowUs) {
@@ -158,7 +168,7 @@ void PtyUnit::ReadInput(uint64_t nowUs) {
     if (n <= 0) return;
     const int32_t sent = TerminalRate(slave_);
     model_.Advance(nowUs);
-    const int32_t heard = ListenRateAt(nowUs);
+    const int32_t heard = LineAt(nowUs).baud;
     for (ssize_t i = 0; i < n; ++i) {
       const uint8_t b = sent == heard ? buf[i] : Garble(buf[i], sent, heard);
       model_.OnByte(nowUs, b);
@@ -174,9 +184,12 @@ int PtyUnit::Serve(int signalFd) {
     uint64_t next = now + 100000;
     if (!out_.empty()) next = std::min(next, out_.front().atUs);
     if (const uint64_t change = model_.PendingChangeUs(); change != 0) next = std::min(next, change);
-    const int timeoutMs = next > now ? static_cast<int>((next - now + 999) / 1000) : 0;
+    // To the microsecond: a reply waits for its wire time, a millisecond's
+    // rounding would add most of a block's time to every exchange.
+    const uint64_t waitUs = next > now ? next - now : 0;
+    const timespec timeout{static_cast<time_t>(waitUs / 1000000), static_cast<long>(waitUs % 1000000) * 1000};
     pollfd fds[2] = {{master_, POLLIN, 0}, {signalFd, POLLIN, 0}};
-    const int r = poll(fds, 2, timeoutMs);
+    const int r = ppoll(fds, 2, &timeout, nullptr);
     if (r < 0 && errno != EINTR) return 1;
     now = MonotonicUs();
     if (r > 0 && (fds[0].revents & POLLIN)) ReadInput(now);

@@ -3,9 +3,12 @@
 // server keeps open itself so that programs may open and close the port as
 // often as they like. Bytes the program sends at another rate than the unit
 // listens at (the rate it set on the slave, read from the terminal) reach the
-// unit garbled; parity cannot be seen on a pty and is not checked. A pty has
-// no CTS line. Signals arrive through a signalfd: SIGTERM, SIGINT and SIGHUP
-// end the service, SIGUSR1 power-cycles the unit, SIGUSR2 writes its state.
+// unit garbled; parity cannot be seen on a pty and is not checked. A pty
+// passes bytes at once, so each reply is written when its last byte would have
+// left the unit on a wire, never sooner: the rate a unit changes after a reply
+// holds by the time the program has it. A pty has no CTS line. Signals arrive
+// through a signalfd: SIGTERM, SIGINT and SIGHUP end the service, SIGUSR1
+// power-cycles the unit, SIGUSR2 writes its state.
 #pragma once
 #include <cstdint>
 #include <deque>
@@ -41,7 +44,13 @@ class PtyUnit : private UnitWire {
   void SetCts(uint64_t, bool) override {}
   void Listen(uint64_t atUs, int32_t baud, bool evenParity) override;
   void Flush(uint64_t atUs) override;
-  int32_t ListenRateAt(uint64_t us) const;
+  struct LineAtUs {
+    uint64_t atUs;
+    int32_t baud;
+    bool evenParity;
+  };
+  // The rate and parity the unit listens and talks at, at `us`.
+  LineAtUs LineAt(uint64_t us) const;
   void WriteDue(uint64_t nowUs);
   void ReadInput(uint64_t nowUs);
 
@@ -53,7 +62,8 @@ class PtyUnit : private UnitWire {
     std::vector<uint8_t> bytes;
   };
   std::deque<Out> out_;
-  std::vector<std::pair<uint64_t, int32_t>> listen_;  // rate changes in time order
+  uint64_t txFreeUs_ = 0;         // the unit's transmitter is idle from here
+  std::vector<LineAtUs> listen_;  // line changes in time order
 };
 
 uint64_t MonotonicUs();

@@ -441,6 +441,7 @@ uint64_t UnitModel::SendRaw(uint64_t atUs, const std::vector<uint8_t>& bytes) {
 
 uint64_t UnitModel::Reply(uint64_t atUs, std::vector<uint8_t> payload, uint64_t workUs) {
   const uint64_t n = ++counters_.replies;
+  counters_.workUs += workUs;
   uint64_t at = std::max(atUs, busyUntilUs_) + workUs;
   busyUntilUs_ = at;
   at += faults.lateEveryReplyUs;

@@ -88,6 +88,7 @@ struct UnitCounters {
   uint64_t badFrames = 0;      // candidate frames whose check failed
   uint64_t droppedBytes = 0;   // bytes discarded while resynchronising
   uint64_t replies = 0;        // replies made (dropped ones included)
+  uint64_t workUs = 0;         // the unit's own time for them (commands, flash writes)
   uint64_t flashBlocks = 0;    // flash write blocks received
   uint64_t fileBlocks = 0;
   uint64_t stringsBlocks = 0;

@@ -1,7 +1,7 @@
 // The unit profile: what kind of instrument a virtual unit is and the state it
 // starts in (versions, boot loader, rates, address, manufacturing fields,
 // strings area, flash-drive files, timing, special kinds). Read from a small
-// key=value text file (see README, "Unit profiles"); the built-in presets give
+// key=value text file (see docs/unit-profiles.md); the built-in presets give
 // the common units. Unknown keys and bad values are reported, never ignored.
 #pragma once
 #include <cstdint>

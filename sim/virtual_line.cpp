@@ -105,6 +105,7 @@ void VirtualLine::Regroup(size_t from) {
 void VirtualLine::FarSend(uint64_t atUs, const uint8_t* data, size_t n) {
   uint64_t t = std::max(farTxFreeNs_, (atUs + extraReplyDelayUs) * 1000);
   const uint64_t byteNs = ByteTimeNs(farBaud_, farParity_);
+  wireNsToHost_ += byteNs * n;
   for (size_t i = 0; i < n; ++i) {
     uint8_t b = data[i];
     bool stray = false;
@@ -343,6 +344,7 @@ int VirtualLine::HostTransmit(const uint8_t* data, uint16_t count) {
     now = std::max(now, arrive);
     clock_.AdvanceTo(CeilUs(now));
   }
+  wireNsToFar_ += hostByteNs_ * static_cast<uint64_t>(accepted);
   RunUntil(NowNs());
   return accepted;
 }

@@ -115,6 +115,9 @@ class VirtualLine {
   // Counters for tests and benchmarks.
   uint64_t BytesToFar() const { return sentToFar_; }
   uint64_t BytesToHost() const { return sentToHost_; }
+  // The wire time of those bytes, each at the rate it was sent at.
+  uint64_t WireNsToFar() const { return wireNsToFar_; }
+  uint64_t WireNsToHost() const { return wireNsToHost_; }
 
  private:
   // A first-in first-out queue that keeps its storage (no allocation per byte).
@@ -212,6 +215,7 @@ class VirtualLine {
   uint64_t heldDeadlineNs_ = 0;  // when its latency timer expires
   LineErrors hostErrors_{};
   uint64_t sentToFar_ = 0, sentToHost_ = 0;
+  uint64_t wireNsToFar_ = 0, wireNsToHost_ = 0;
 };
 
 // Ports COM<n> backed by virtual lines; a port without a line is not present.

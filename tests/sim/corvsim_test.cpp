@@ -43,11 +43,11 @@ std::string ReadAll(const std::string& path) {
 
 class CorvSimProcess {
  public:
-  CorvSimProcess() {
+  explicit CorvSimProcess(const char* profile = "# a Display at 57600 baud\nrate=57600\nversion=4.90\n") {
     char tmpl[] = "/tmp/corvsim-test-XXXXXX";
     root_ = mkdtemp(tmpl);
     setenv("CORVANTAROOT", root_.c_str(), 1); ReadSystemEnvironment();
-    std::ofstream(root_ + "/unit.txt") << "# a Display at 57600 baud\nrate=57600\nversion=4.90\n";
+    std::ofstream(root_ + "/unit.txt") << profile;
   }
   ~CorvSimProcess() {
     if (pid_ > 0) {
@@ -98,6 +98,17 @@ class CorvSimProcess {
   pid_t pid_ = -1;
 };
 
+// One request on an open port; the reply of `length` bytes without its check.
+std::vector<uint8_t> Ask(SerialPort& port, const std::vector<uint8_t>& request, int length) {
+  const std::vector<uint8_t> q = WithCheck(request);
+  port.Transmit(q.data(), static_cast<uint16_t>(q.size()));
+  std::vector<uint8_t> a(static_cast<size_t>(length));
+  const int n = port.Receive(a.data(), static_cast<uint16_t>(length));
+  if (n != length || Crc16(a.data(), a.size()) != 0) return {};
+  a.resize(a.size() - 2);
+  return a;
+}
+
 // One versions request on COM5 at `baud`; the reply without its check.
 std::vector<uint8_t> Versions(int32_t baud) {
   PosixPortDriver driver;
@@ -106,13 +117,7 @@ std::vector<uint8_t> Versions(int32_t baud) {
   OpenResult r;
   auto port = driver.Open(5, line, 300, r);
   if (!port) return {0xEE, static_cast<uint8_t>(r.outcome)};
-  const std::vector<uint8_t> q = WithCheck(Cmd(240, 0x1010));
-  port->Transmit(q.data(), static_cast<uint16_t>(q.size()));
-  std::vector<uint8_t> a(14);
-  const int n = port->Receive(a.data(), 14);
-  if (n != 14 || Crc16(a.data(), 14) != 0) return {};
-  a.resize(12);
-  return a;
+  return Ask(*port, Cmd(240, 0x1010), 14);
 }
 
 TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
@@ -146,6 +151,26 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_NE(lstat(sim.LinkPath().c_str(), &st), 0) << "link removed";
   EXPECT_NE(ReadAll(sim.StatePath()).find("powerCycles=1\n"), std::string::npos);
+}
+
+// A reply reaches the program no earlier than its last byte would leave the
+// unit on a wire: a program that answers a set-baud-rate reply at once, at the
+// new rate, is heard.
+TEST(CorvSim, RateSetInAReplyHoldsOnceTheReplyIsRead) {
+  CorvSimProcess sim("version=0\n");
+  ASSERT_EQ(sim.Start(), "ready COM5");
+  PosixPortDriver driver;
+  LineSettings line;
+  line.baud = 9600;
+  OpenResult r;
+  auto port = driver.Open(5, line, 300, r);
+  ASSERT_TRUE(port);
+  std::vector<uint8_t> setRate = Cmd(1, 0x1090);
+  P8(setRate, 5);  // 115200
+  ASSERT_EQ(Ask(*port, setRate, 6), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
+  line.baud = 115200;
+  ASSERT_EQ(port->SetLine(line), 1);
+  EXPECT_EQ(Ask(*port, Cmd(1, 0x1012), 7).size(), 5u);
 }
 
 }  // namespace

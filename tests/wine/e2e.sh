@@ -6,7 +6,7 @@
 # NATIVE-BIN-DIR holds e2e_tests, CorvSim, CorvBoot and CorvUpdater (the
 # console comparison runs it too); WINDOWS-BIN-DIR holds CorvUpdater.exe. A
 # prefix that is not there yet is prepared first (tests/wine/prepare.sh). The
-# scenarios are those Wine can show (README: what Wine cannot show); they run
+# scenarios are those Wine can show (docs/windows-wine.md: what Wine cannot show); they run
 # one after another, as they share the prefix's ports and registry. Prints the
 # time of each test, the counts and the total time; the status is e2e_tests'.
 set -euo pipefail
