@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,6 +40,7 @@ struct LiveRun {
   termios before{}, after{};
   std::string text;  // console output so far
   int status = -1;   // exit status once ended
+  double cpuSeconds = -1;  // processor time it used (user and system), once ended
 
   bool Has(const std::string& t) const { return text.find(t) != std::string::npos; }
   // Reads until `t` appears; false when `seconds` pass or the output ends first.
@@ -61,6 +63,19 @@ struct LiveRun {
       text.append(buf, static_cast<size_t>(n));
     }
   }
+  // Processor time (user and system) it has used so far, as the system counts it.
+  double CpuSecondsSoFar() const {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+      if (i >= 14) ticks += std::stod(field);  // utime, stime
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+  }
   void Type(const std::string& keys) const {
     const int fd = in >= 0 ? in : out;
     if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) ADD_FAILURE() << "cannot type";
@@ -76,8 +91,11 @@ struct LiveRun {
         if (n > 0) text.append(buf, static_cast<size_t>(n));
       }
       int st = 0;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
+      rusage used{};
+      if (wait4(pid, &st, WNOHANG, &used) == pid) {
         status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        cpuSeconds = static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+                     static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
       } else if (std::chrono::steady_clock::now() > end) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);

@@ -5,6 +5,8 @@
 // line said, and the exit status is the one for that way out.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <iostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -138,24 +140,41 @@ TEST(WaysOutE2E, BackgroundRunIsNeverStopped) {
 }
 
 // The unit's port vanishes under a running update: CorvSim ended (link
-// removed, pseudo-terminal closed) or killed (the link dangles).
+// removed, pseudo-terminal closed) or killed (the link dangles). The hung-up
+// port fails every read and write at once: the run ends through the failed
+// step's fatal path without spinning on the dead port, and the log names the
+// port's reason once.
 TEST(WaysOutE2E, DeviceVanishesMidRun) {
   const struct {
     const char* line;
     int signal;
-  } cases[] = {{"Writing to flash", SIGTERM}, {"Updating Corvanta file...", SIGKILL}, {"Rebooting unit", SIGTERM}};
+    const char* fatal;
+  } cases[] = {{"Writing to flash", SIGTERM, "Unable to write new software"},
+               {"Updating Corvanta file...", SIGKILL, nullptr},
+               {"Rebooting unit", SIGTERM, nullptr}};
   UnitsBench bench;
   for (const auto& c : cases) {
     const std::string what = std::string(c.line) + ", CorvSim signal " + std::to_string(c.signal);
     ASSERT_TRUE(bench.Serve(1, ""));
     LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"});
     ASSERT_TRUE(r.WaitFor(c.line, 60)) << what << "\n" << r.text;
+    const double cpuBefore = r.CpuSecondsSoFar();
+    const auto unplugged = std::chrono::steady_clock::now();
     bench.Stop(1, c.signal);
     EXPECT_EQ(r.Finish(120), 1) << what << "\n" << r.text;
-    EXPECT_TRUE(r.Has("Fatal Error: ")) << what << "\n" << r.text;
+    const double cpuAfter = r.cpuSeconds - cpuBefore;
+    std::cout << what << ": ended " << std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count()
+              << " s after the unplug, " << cpuAfter << " s of processor time meanwhile\n";
+    EXPECT_LT(cpuAfter, 1.0) << what;
+    EXPECT_TRUE(r.Has(std::string("Fatal Error: ") + (c.fatal ? c.fatal : ""))) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
     EXPECT_FALSE(fs::exists(bench.LockFile(1))) << what;
     ExpectTerminalGivenBack(r, what);
+    const std::string log = ReadFileText(r.LogPath());
+    const std::string reason = ": COM1: Input/output error\r\n";
+    const size_t first = log.find(reason);
+    EXPECT_NE(first, std::string::npos) << what;
+    EXPECT_EQ(log.find(reason, first + 1), std::string::npos) << what;
     // The last line may carry the retry marks of the transfer it ended.
     EXPECT_NE(LastLogLine(r.LogPath()).find("Fatal Error: "), std::string::npos) << what << ": " << LastLogLine(r.LogPath());
     fs::remove(bench.Device(1));  // a dangling link of the killed unit
