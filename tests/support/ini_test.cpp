@@ -139,6 +139,27 @@ TEST(IniWrite, ReadOnlyFileAndFailures) {
 
 }
 
+// A link planted under the temporary file's name (a shared job folder) is
+// removed, never written through: its target stays as it was, and the file
+// is replaced by a plain one with its own access bits.
+TEST(IniWrite, PlantedLinkIsNotWrittenThrough) {
+  TempDir dir;
+  FakeRun r;
+  const std::string f = dir / "job.ini", victim = dir / "victim.txt";
+  WriteFile(victim, "keep\n");
+  WriteFile(f, "Program=TRUE\r\n");
+  chmod(f.c_str(), 0640);
+  std::filesystem::create_symlink(victim, f + ".000");
+  WriteIniString(r.ctx, f, "Message", "m");
+  EXPECT_EQ(ReadFile(victim), "keep\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(f));
+  EXPECT_EQ(ReadFile(f), "Program=TRUE\r\nMessage=m\r\n");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(f + ".000")));
+  struct stat st;
+  ASSERT_EQ(stat(f.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
 // What a run on a scripted console printed and the status it ended with.
 struct Ended {
   int status = -100;
@@ -205,16 +226,18 @@ TEST(IniFiles, ClosedToTheUser) {
   EXPECT_EQ(readable.status, -100);
   EXPECT_EQ(readable.out, "read");
 
-  // The temporary file can be written, the rename cannot replace the file.
+  // A temporary file left there is never written through: the folder that
+  // keeps it from being removed stops the run with the reason.
   chmod(dir.path.c_str(), 0755);
   WriteFile(f + ".000", "");
   chmod((f + ".000").c_str(), 0666);
   chmod(dir.path.c_str(), 0555);
   write = AsBoundUser([&](Context& ctx) { WriteIniString(ctx, f, "Message", "x"); });
   EXPECT_EQ(write.status, 1);
-  EXPECT_EQ(write.out, "INI File is locked: " + f + "\n");
+  EXPECT_EQ(write.out, "Fatal error: " + f + ": Permission denied\n");
   chmod(dir.path.c_str(), 0755);
   EXPECT_EQ(ReadFile(f), "CorvManufacture=1\r\n");
+  EXPECT_EQ(ReadFile(f + ".000"), "");
 
   // A folder on the way is closed: the file cannot even be looked up, which is
   // no reason to read it as missing. A missing file in an open folder still is.
