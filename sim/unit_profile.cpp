@@ -250,6 +250,7 @@ const char* AllowedForm(std::string_view key) {
                  "0x1060, 0x1070, 0x1071, 0x1080, 0x1082 or 0x10F0 (0x1080:7)"},
       {"lpcSync", "0 or 1"},
       {"notOpenStatus", "1 to 255"},
+      {"hangAt", "none or CODE:N[,CODE:N...], N from 1"},
       {"eeprom", "0 (8K), 1 (128K working) or 2 (128K failed)"},
       {"strings", "none, catalogue, header:SIZE,ID,MAGIC,HALF, hex:BYTES, random:SIZE[:SEED] or path:FILE"},
       {"driveCapacity", "0 to 0xFFFFFFFF"},
@@ -355,6 +356,10 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
     std::map<uint16_t, uint64_t> from;
     ok = ReadCodeList(value, [&](uint16_t code, uint64_t n) { return n >= 1 && from.emplace(code, n).second; });
     if (ok) p.unansweredFrom = from;
+  } else if (key == "hangAt") {
+    std::map<uint16_t, uint64_t> at;
+    ok = ReadCodeList(value, [&](uint16_t code, uint64_t n) { return n >= 1 && at.emplace(code, n).second; });
+    if (ok) p.hangAt = at;
   } else if (key == "result") {
     std::map<uint16_t, uint8_t> forced;
     ok = ReadCodeList(value, [&](uint16_t code, uint64_t r) {
