@@ -80,18 +80,21 @@ TEST(IniWrite, ReplacesKeepsAndAppends) {
   EXPECT_FALSE(std::filesystem::exists(f + ".000"));
 
   // A job file written on Linux keeps its untouched lines byte for byte; the
-  // replaced and the added lines end in CR LF.
-  WriteFile(f, "Program=1\nMessage=old\nSerialNo=5\nMessage=older\n");
+  // replaced and the added lines end as its first line does.
+  WriteFile(f, "Program=1\nMessage=old\r\nSerialNo=5\nMessage=older\n");
   WriteIniString(r.ctx, f, "Message", "Incorrect arguments");
-  EXPECT_EQ(ReadFile(f), "Program=1\nMessage=Incorrect arguments\r\nSerialNo=5\nMessage=Incorrect arguments\r\n");
+  EXPECT_EQ(ReadFile(f), "Program=1\nMessage=Incorrect arguments\nSerialNo=5\nMessage=Incorrect arguments\n");
   EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "Incorrect arguments");
   EXPECT_EQ(ReadIniInt(r.ctx, f, "SerialNo"), 5);
   WriteFile(f, "A=1\nB=2\n");
   WriteIniString(r.ctx, f, "Message", "m");
-  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\r\n");
+  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\n");
   WriteFile(f, "A=1\nB=2");
   WriteIniString(r.ctx, f, "Message", "m");
-  EXPECT_EQ(ReadFile(f), "A=1\nB=2\r\nMessage=m\r\n");
+  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\n");
+  WriteFile(f, "A=1\r\nB=2\nC=3");
+  WriteIniString(r.ctx, f, "Message", "m");
+  EXPECT_EQ(ReadFile(f), "A=1\r\nB=2\nC=3\r\nMessage=m\r\n");
   EXPECT_EQ(ReadIniString(r.ctx, f, "B"), "2");
   EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "m");
   EXPECT_EQ(r.console.Output(), "");
