@@ -63,19 +63,6 @@ struct LiveRun {
       text.append(buf, static_cast<size_t>(n));
     }
   }
-  // Processor time (user and system) it has used so far, as the system counts it.
-  double CpuSecondsSoFar() const {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    std::istringstream fields(line.substr(line.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-      if (i >= 14) ticks += std::stod(field);  // utime, stime
-    }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
   void Type(const std::string& keys) const {
     const int fd = in >= 0 ? in : out;
     if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) ADD_FAILURE() << "cannot type";

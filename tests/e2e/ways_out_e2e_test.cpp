@@ -5,8 +5,6 @@
 // line said, and the exit status is the one for that way out.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <iostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -158,14 +156,11 @@ TEST(WaysOutE2E, DeviceVanishesMidRun) {
     ASSERT_TRUE(bench.Serve(1, ""));
     LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"});
     ASSERT_TRUE(r.WaitFor(c.line, 60)) << what << "\n" << r.text;
-    const double cpuBefore = r.CpuSecondsSoFar();
-    const auto unplugged = std::chrono::steady_clock::now();
     bench.Stop(1, c.signal);
     EXPECT_EQ(r.Finish(120), 1) << what << "\n" << r.text;
-    const double cpuAfter = r.cpuSeconds - cpuBefore;
-    std::cout << what << ": ended " << std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count()
-              << " s after the unplug, " << cpuAfter << " s of processor time meanwhile\n";
-    EXPECT_LT(cpuAfter, 1.0) << what;
+    // The whole run's processor time: a run spinning on the dead port until
+    // its time-outs passed used several seconds after the loss alone.
+    EXPECT_LT(r.cpuSeconds, 1.0) << what;
     EXPECT_TRUE(r.Has(std::string("Fatal Error: ") + (c.fatal ? c.fatal : ""))) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
     EXPECT_FALSE(fs::exists(bench.LockFile(1))) << what;
