@@ -172,7 +172,7 @@ echo 16 >$LAT
 # guest's clock: when the device left sysfs, when the program had ended, and
 # the processor time it used meanwhile (USER_HZ ticks from /proc).
 uptime_cs() { tr -d . </proc/uptime | cut -d' ' -f1; }
-cpu_ticks() { set -- $(sed 's/^.*) //' /proc/$1/stat 2>/dev/null); [ $# -ge 13 ] && echo $(($12 + $13)); }
+cpu_ticks() { set -- $(sed 's/^.*) //' /proc/$1/stat 2>/dev/null); [ $# -ge 13 ] && echo $((${12} + ${13})); }
 usb_name=${USB##*/}
 mkdir -p /tmp/locks
 export CORVANTALOCKDIR=/tmp/locks
