@@ -384,20 +384,24 @@ bool ConnectUnit(Link& link) {
   return true;
 }
 
-bool Reconnect(Link& link) {
+bool SoftwareAnswers(Link& link) {
   Context& ctx = link.ctx;
-  ctx.Detail() << "Reconnecting\r\n";
   link.ReopenAtRememberedRate(Link::normalTimeoutMs);
-  bool contact = false;
   for (int k = 0; k < 50; ++k) {
     AbortCheck(ctx);
     if (QuickResponseExchange(link)) {
       ctx.Detail() << "\r\nOK - got quick response (" << Dec{k} << " retries)\r\n";
       link.softwareMode = modeCorvantaSoftware;
-      contact = true;
-      break;
+      return true;
     }
   }
+  return false;
+}
+
+bool Reconnect(Link& link) {
+  Context& ctx = link.ctx;
+  ctx.Detail() << "Reconnecting\r\n";
+  bool contact = SoftwareAnswers(link);
   for (int cycle = 0; cycle < 20; ++cycle) {
     if (!contact) {
       ReopenOrFatal(link, 19200, Link::shortTimeoutMs);

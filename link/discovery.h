@@ -39,5 +39,9 @@ void OpenUnitPort(Link& link);
 bool ConnectUnit(Link& link);
 // Contact and versions again after the unit restarted its software.
 bool Reconnect(Link& link);
+// Quick-response requests at the unit's address and remembered rate across
+// its start-up time (about 5 s): true, with the software mode set, once its
+// software answers. Nothing else is tried.
+bool SoftwareAnswers(Link& link);
 
 }  // namespace corv

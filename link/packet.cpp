@@ -86,6 +86,7 @@ void Packet::SendPacket(SerialPort* port, int n) {
   } else {
     const int written = port ? port->Transmit(tx_.data(), static_cast<uint16_t>(txValid_)) : -1;
     if (written < txValid_) {
+      if (written < 0) NameFailure(port);
       ctx_.Detail() << "<SEND FAIL>\r\n";
       return;
     }
@@ -96,6 +97,14 @@ void Packet::SendPacket(SerialPort* port, int n) {
   rxReadPos_ = 0;
 }
 
+// The port's own reason, once, so that the log tells a port that went away
+// (and why) from a unit that does not answer.
+void Packet::NameFailure(SerialPort* port) {
+  if (!port) return;
+  const std::string reason = port->TakeFailure();
+  if (!reason.empty()) ctx_.Detail() << "COM" << Dec{ctx_.settings.portNumber} << ": " << reason << "\r\n";
+}
+
 void Packet::Reset() {
   txValid_ = 0;
   rxCount_ = 0;
@@ -103,8 +112,9 @@ void Packet::Reset() {
 
 // A read that failed ("[RECV FAIL]") or brought nothing ("[NO DATA]") drops
 // what was held, so the caller's next attempt is sent in full.
-bool Packet::ReadFailed(int got) {
+bool Packet::ReadFailed(SerialPort* port, int got) {
   if (got < 0) {
+    NameFailure(port);
     ctx_.Detail() << "[RECV FAIL]\r\n";
   } else if (got == 0) {
     ctx_.Trace() << "[NO DATA]\r\n";
@@ -126,7 +136,7 @@ void Packet::ReceiveReply(SerialPort* port, int n) {
   if (rxCount_ < need) {
     const int want = need - rxCount_;
     const int got = port ? port->Receive(rx_.data() + rxCount_, static_cast<uint16_t>(want)) : -1;
-    if (ReadFailed(got)) return;
+    if (ReadFailed(port, got)) return;
     bytesReceived_ += static_cast<uint32_t>(got);
     if (got < want) {
       TraceBytes(ctx_.Trace(), "[PARTIAL RECV ", rx_.data(), rxCount_ + got, "]");
@@ -151,7 +161,7 @@ void Packet::Resynchronise(SerialPort* port) {
   for (;;) {
     std::memmove(rx_.data(), rx_.data() + 1, static_cast<size_t>(rxCount_ - 1));
     const int got = port ? port->Receive(rx_.data() + rxCount_ - 1, 1) : -1;
-    if (ReadFailed(got)) return;
+    if (ReadFailed(port, got)) return;
     bytesReceived_ += 1;
     if (Crc16(rx_.data(), static_cast<size_t>(rxCount_)) == 0) {
       TraceBytes(ctx_.Trace(), "[GOOD CRC ", rx_.data(), rxCount_, "]");

@@ -80,7 +80,8 @@ class Packet {
   void PutByte(uint8_t b);  // the transmit byte rule
   void DiscardHeld();
   void Resynchronise(SerialPort* port);
-  bool ReadFailed(int got);  // -1 or 0 from the port: traced, nothing held
+  bool ReadFailed(SerialPort* port, int got);  // -1 or 0 from the port: traced, nothing held
+  void NameFailure(SerialPort* port);          // the port's reason for a failed transfer, once
   void TraceBytes(OutStream& s, std::string_view open, const uint8_t* data, int n, std::string_view close);
 
   Context& ctx_;

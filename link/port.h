@@ -54,6 +54,9 @@ class SerialPort {
   virtual int Transmit(const uint8_t* data, uint16_t count) = 0;
   // 1 when CTS is asserted, else 0.
   virtual int CtsOn() = 0;
+  // The system's reason for the first read or write of this port that failed
+  // (a device that went away, say), given once: empty before and after.
+  virtual std::string TakeFailure() { return {}; }
 };
 
 // Opens numbered COM ports and carries the error hook. The ports it opens use

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace corv {
 
@@ -60,6 +61,19 @@ bool PortBase::Reconfigure(const LineSettings& line, int16_t readTimeoutMs, Open
   return true;
 }
 
+void PortBase::AttemptFailed() {
+  const std::string text = ErrorText();
+  if (!failureNoted_) {
+    failureNoted_ = true;
+    constexpr std::string_view kLead = "Error: ";
+    failure_ = text.compare(0, kLead.size(), kLead) == 0 ? text.substr(kLead.size()) : text;
+  }
+  Report(text);
+  ReportLineErrors();
+}
+
+std::string PortBase::TakeFailure() { return std::exchange(failure_, std::string()); }
+
 int PortBase::Receive(uint8_t* buf, uint16_t count) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const int got = ReadOnce(buf, count);
@@ -67,8 +81,7 @@ int PortBase::Receive(uint8_t* buf, uint16_t count) {
       TraceBytes('[', buf, got, ']');
       return got;
     }
-    ReportSystemError();
-    ReportLineErrors();
+    AttemptFailed();
   }
   return -1;
 }
@@ -89,8 +102,7 @@ int PortBase::Transmit(const uint8_t* data, uint16_t count) {
       Report("Incomplete write");
       return -1;
     } else {
-      ReportSystemError();
-      ReportLineErrors();
+      AttemptFailed();
       lastOk = false;
     }
   }

@@ -20,6 +20,7 @@ class PortBase : public SerialPort {
   bool Reconfigure(const LineSettings& line, int16_t readTimeoutMs, OpenResult& result) final;
   int Receive(uint8_t* buf, uint16_t count) final;
   int Transmit(const uint8_t* data, uint16_t count) final;
+  std::string TakeFailure() final;
 
  protected:
   explicit PortBase(const PortDriver::ErrorHook& hook) : hook_(hook) {}
@@ -54,8 +55,13 @@ class PortBase : public SerialPort {
 
  private:
   void TraceBytes(char open, const uint8_t* data, int n, char close) const;
+  // A failed read or write attempt: reported, the line errors fetched, and the
+  // first one's reason kept for TakeFailure.
+  void AttemptFailed();
 
   const PortDriver::ErrorHook& hook_;
+  std::string failure_;
+  bool failureNoted_ = false;
 };
 
 }  // namespace corv

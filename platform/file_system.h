@@ -22,8 +22,6 @@ bool RenameFile(const std::string& from, const std::string& to, std::string* err
 // One folder level.
 bool MakeDirectory(const std::string& name, std::string* error = nullptr);
 
-// Opens for writing (created or truncated, owner read-write): a descriptor or -1.
-int CreateOutputFile(const std::string& name, std::string* error = nullptr);
 // Makes a file that must not exist yet (readable by all, writable by its
 // owner): a descriptor, or -1 with the system's error number.
 int CreateNewFile(const std::string& name, int& errorNumber);
@@ -50,7 +48,8 @@ struct ReplaceResult {
   int errorNumber = 0;
 };
 
-// Writes `bytes` to `temp`, flushes it to disk and renames it over `file` (a
+// Writes `bytes` to `temp` (made anew, never through a file or link already
+// under that name: such a leftover is removed first), flushes it to disk and renames it over `file` (a
 // read-only one too), then flushes the folder, so that a crash leaves the old
 // file or the new one whole. The new file takes the old one's access bits,
 // writable for its owner (owner read-write, others read for a new file). On

@@ -19,6 +19,11 @@ bool LinkSession::Reconnect() {
   return corv::Reconnect(link_);
 }
 
+bool LinkSession::SoftwareAnswers() {
+  ReclaimPort();
+  return corv::SoftwareAnswers(link_);
+}
+
 // A port handed to CorvBoot comes back locked again before it is reopened;
 // reopening alone would leave the rest of the run without a lock file.
 void LinkSession::ReclaimPort() {

@@ -28,6 +28,7 @@ class LinkSession : public UnitSession {
   uint8_t UnitId() const override { return link_.unitId; }
   bool OverlappedInUse() const override { return info_.overlapped; }
   bool Reconnect() override;
+  bool SoftwareAnswers() override;
   void ClosePortAndUnlock() override { link_.ClosePortAndUnlock(); }
 
   void ReadExtendedInformation() override;

@@ -11,13 +11,11 @@ namespace {
 constexpr uint8_t kRunningSoftware = 1;
 
 // A reset is confirmed by its answer, or, when every answer went missing, by
-// the unit running its software again: the reply to a reset that was carried
-// out can be lost, and the resent requests then reach a unit that is
-// restarting. A unit that never reset still runs its programmer or boot loader
-// and is not found running its software.
-bool ResetConfirmed(bool answered, bool reconnected, const UnitSession& unit) {
-  return answered || (reconnected && unit.SoftwareMode() == kRunningSoftware);
-}
+// the unit's software answering again within its start-up time: the reply to a
+// reset that was carried out can be lost, and the resent requests then reach a
+// unit that is restarting. A unit that never reset still runs its programmer
+// or boot loader, which does not answer; no search for it follows.
+bool ResetConfirmed(bool answered, UnitSession& unit) { return answered || unit.SoftwareAnswers(); }
 
 }  // namespace
 
@@ -43,25 +41,24 @@ void UpdateRun(Context& ctx, UnitSession& unit) {
   ctx.Detail() << "Pausing for 2 seconds to bypass boot loader and unit startup\r\n";
   ctx.console.Flush();
   ctx.clock.SleepMs(2000);
+  if (!ResetConfirmed(resetAnswered, unit)) Fatal(ctx, "Unable to reset unit");
   // Once the reset is known to be done, the update is done whatever the
   // reconnection finds.
-  const bool reconnected = unit.Reconnect();
-  if (!ResetConfirmed(resetAnswered, reconnected, unit)) Fatal(ctx, "Unable to reset unit");
+  unit.Reconnect();
   ctx.Notice() << "Success: all operations are complete\r\n";
 }
 
 void InterrogationRun(Context& ctx, UnitSession& unit) {
   if (!unit.RebootAndInterrogate(false)) Fatal(ctx, "Unable to initialise Corvanta unit");
   if (!unit.SelectFlashTarget()) Fatal(ctx, "Unknown corvanta unit");
-  if (!unit.ResetUnit() && !ResetConfirmed(false, unit.Reconnect(), unit)) Fatal(ctx, "Unable to reset unit");
+  if (!ResetConfirmed(unit.ResetUnit(), unit)) Fatal(ctx, "Unable to reset unit");
 }
 
 void ManufacturingRun(Context& ctx, UnitSession& unit) {
   int32_t serial = unit.ReadManufacturingInput();
   const bool resetAnswered = unit.RunUpdateProcedure(serial, false);
-  const bool reconnected = unit.Reconnect();
-  if (!ResetConfirmed(resetAnswered, reconnected, unit)) Fatal(ctx, "Unable to reset unit");
-  if (!reconnected) Fatal(ctx, "Unable to reconnect to unit");
+  if (!ResetConfirmed(resetAnswered, unit)) Fatal(ctx, "Unable to reset unit");
+  if (!unit.Reconnect()) Fatal(ctx, "Unable to reconnect to unit");
   if (unit.SoftwareMode() != kRunningSoftware) Fatal(ctx, "Unit is not running the Corvanta software");
   ctx.Notice() << "Success: all operations are complete\r\n";
 }

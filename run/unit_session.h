@@ -29,6 +29,10 @@ class UnitSession {
   // the parameter file; the fields stay with the session for the update.
   virtual int32_t ReadManufacturingInput() = 0;
   virtual bool Reconnect() = 0;
+  // After a reset whose answer went missing: whether the unit's software
+  // answers at its address and rate within its start-up time (nothing more is
+  // tried; a unit still in its programmer or boot loader does not answer).
+  virtual bool SoftwareAnswers() = 0;
   virtual bool RebootAndInterrogate(bool preferRate) = 0;
   virtual bool SelectFlashTarget() = 0;
   virtual bool ResetUnit() = 0;

@@ -411,7 +411,7 @@ void UnitModel::FileCommand(const Frame& f, uint16_t code, uint64_t atUs) {
     }
     case 0x1080: {  // close: a forced failure leaves the file open
       const bool open = openForWrite_.count(file) > 0;
-      const int result = ResultFor(code, open ? 0 : 1);
+      const int result = ResultFor(code, open ? 0 : profile_.notOpenStatus);
       if (result == 0) openForWrite_.erase(file);
       Add8(r, static_cast<uint32_t>(result));
       Reply(atUs, r, profile_.commandUs);

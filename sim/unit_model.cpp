@@ -402,6 +402,10 @@ void UnitModel::HandleFrame(const Frame& f, uint64_t atUs) {
   char text[48];
   std::snprintf(text, sizeof text, "%s: %04X", ModeName(mode_), code);
   Note(text);
+  if (const auto it = profile_.hangAt.find(code); it != profile_.hangAt.end() && nth == it->second) {
+    Hang(atUs);
+    return;
+  }
   if (const auto it = profile_.unansweredFrom.find(code); it != profile_.unansweredFrom.end() && nth >= it->second) {
     Note("ignored");
     return;

@@ -249,6 +249,8 @@ const char* AllowedForm(std::string_view key) {
       {"result", "none or CODE:RESULT[,...] for 0x1019, 0x1030, 0x1031, 0x1040, 0x1050, 0x1052, 0x1053, 0x1059, "
                  "0x1060, 0x1070, 0x1071, 0x1080, 0x1082 or 0x10F0 (0x1080:7)"},
       {"lpcSync", "0 or 1"},
+      {"notOpenStatus", "1 to 255"},
+      {"hangAt", "none or CODE:N[,CODE:N...], N from 1"},
       {"eeprom", "0 (8K), 1 (128K working) or 2 (128K failed)"},
       {"strings", "none, catalogue, header:SIZE,ID,MAGIC,HALF, hex:BYTES, random:SIZE[:SEED] or path:FILE"},
       {"driveCapacity", "0 to 0xFFFFFFFF"},
@@ -354,13 +356,18 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
     std::map<uint16_t, uint64_t> from;
     ok = ReadCodeList(value, [&](uint16_t code, uint64_t n) { return n >= 1 && from.emplace(code, n).second; });
     if (ok) p.unansweredFrom = from;
+  } else if (key == "hangAt") {
+    std::map<uint16_t, uint64_t> at;
+    ok = ReadCodeList(value, [&](uint16_t code, uint64_t n) { return n >= 1 && at.emplace(code, n).second; });
+    if (ok) p.hangAt = at;
   } else if (key == "result") {
     std::map<uint16_t, uint8_t> forced;
     ok = ReadCodeList(value, [&](uint16_t code, uint64_t r) {
       return HasResultCode(code) && r <= 0xFF && forced.emplace(code, static_cast<uint8_t>(r)).second;
     });
     if (ok) p.forcedResult = forced;
-  } else if (key == "lpcSync") ok = ReadInto(value, p.lpcSync, 1);
+  } else if (key == "notOpenStatus") ok = ReadInto(value, p.notOpenStatus, 0xFF) && p.notOpenStatus != 0;
+  else if (key == "lpcSync") ok = ReadInto(value, p.lpcSync, 1);
   else if (key == "eeprom") ok = ReadInto(value, p.eeprom, 2);
   else if (key == "strings") {
     if (value == "none") p.strings.clear();

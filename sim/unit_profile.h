@@ -76,6 +76,8 @@ struct UnitProfile {
   // code a command answers with instead of its own (a non-zero one does nothing).
   std::map<uint16_t, uint64_t> unansweredFrom;
   std::map<uint16_t, uint8_t> forcedResult;
+  std::map<uint16_t, uint64_t> hangAt;  // the unit hangs (silent until a power cycle) at a command's n-th request
+  uint8_t notOpenStatus = 1;  // what the close of a file that is not open answers
   bool lpcSync = true;  // false: the LPC chip answers "?" but never completes the synchronisation
 
   // Timing (microseconds).

@@ -61,9 +61,14 @@ bool ReadIniBool(Context& ctx, const std::string& file, std::string_view key) {
 }
 
 void WriteIniString(Context& ctx, const std::string& file, std::string_view key, std::string_view value) {
-  const std::string replacement = std::string(key) + "=" + std::string(value) + "\r\n";
   bool exists = false;
   const std::string old = Contents(ctx, file, exists);
+  // A line written here ends as the file's first line does, so that the file
+  // never mixes two kinds: LF alone in a file written so (on Linux), CR LF in
+  // any other and in a new one, as the product line's other tools write them.
+  const size_t firstEnd = old.find_first_of("\r\n");
+  const std::string_view lineEnd = firstEnd != std::string::npos && old[firstEnd] == '\n' ? "\n" : "\r\n";
+  const std::string replacement = std::string(key) + "=" + std::string(value) + std::string(lineEnd);
 
   // Every line but the replaced ones goes over as it was, its own line end
   // included.
@@ -82,7 +87,7 @@ void WriteIniString(Context& ctx, const std::string& file, std::string_view key,
   }
   if (!matched) {
     // The added line starts a line of its own.
-    if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += "\r\n";
+    if (!out.empty() && out.back() != '\r' && out.back() != '\n') out += lineEnd;
     out += replacement;
   }
 

@@ -13,7 +13,6 @@ namespace corv {
 namespace {
 
 constexpr int kAttempts = 20;
-constexpr uint8_t kNotOpen = 1;  // the close of a file that is not open
 
 [[noreturn]] void FatalStatus(Context& ctx, std::string_view lead, uint8_t status) {
   TextStream t;
@@ -42,9 +41,10 @@ bool FileStep(Link& link, const cmd::Command& command, uint8_t file, std::string
   bool lost = false;
   if (!StatusCommand(link, command, file, status, lost)) return false;
   // A close whose reply was lost closed the file, and its resent request finds
-  // it closed; the file's attributes then say whether it holds what was sent.
+  // it closed, which the unit answers with a failure of its own choosing; the
+  // file's attributes then say whether it holds what was sent.
   FileAttributes present;
-  if (status == kNotOpen && lost && written && GetUnitFileAttributes(link, file, present) && present == *written) {
+  if (status != 0 && lost && written && GetUnitFileAttributes(link, file, present) && present == *written) {
     status = 0;
   }
   if (status != 0) FatalStatus(ctx, failure, status);

@@ -55,12 +55,6 @@ bool MakeDirectory(const std::string& name, std::string* error) {
   return Fail(error);
 }
 
-int CreateOutputFile(const std::string& name, std::string* error) {
-  int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (fd < 0) Fail(error);
-  return fd;
-}
-
 int CreateNewFile(const std::string& name, int& errorNumber) {
   int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) errorNumber = errno;
@@ -110,17 +104,41 @@ bool ReadWholeFile(const std::string& name, std::string& bytes, int& errorNumber
 
 bool FileNotFound(int errorNumber) { return errorNumber == ENOENT; }
 
+namespace {
+
+// The temporary file of a replacement, made here and now: never an existing
+// file or a link planted under its name (a shared job folder), whose target
+// the contents would otherwise go to. A name left by an earlier run is
+// removed (a link itself, not what it points to) and the file made once more;
+// -1 with the reason of the step that failed.
+int CreateTemporaryFile(const std::string& temp, mode_t mode, int& error) {
+  const auto create = [&] { return open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode); };
+  int fd = create();
+  if (fd < 0 && errno == EEXIST) {
+    if (unlink(temp.c_str()) != 0) {
+      error = errno;
+      return -1;
+    }
+    fd = create();
+  }
+  if (fd < 0) error = errno;
+  return fd;
+}
+
+}  // namespace
+
 ReplaceResult ReplaceWholeFile(const std::string& file, const std::string& temp, std::string_view bytes) {
   // The new file takes the old one's access bits, writable for its owner.
   mode_t mode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
   struct stat st;
   if (stat(file.c_str(), &st) == 0) mode = (st.st_mode & 07777) | S_IWUSR;
 
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return {ReplaceStep::TempFile, errno};
+  int error = 0;
+  const int fd = CreateTemporaryFile(temp, mode, error);
+  if (fd < 0) return {ReplaceStep::TempFile, error};
   fchmod(fd, mode);
   bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-  int error = errno;
+  error = errno;
   if (close(fd) != 0 && written) {
     written = false;
     error = errno;

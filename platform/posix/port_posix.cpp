@@ -34,24 +34,27 @@ int64_t MonotonicMs() {
 
 std::string SystemText(int err) { return std::string("Error: ") + std::strerror(err); }
 
-// Waits for `events` until `deadlineMs`: 1 ready, 0 time passed, -1 failure
-// (errno set; a hang-up counts as EIO).
+// Waits for `events` until `deadlineMs` (a deadline already passed still
+// looks once): 1 ready, 0 time passed, -1 failure (errno set). A device that
+// went away (an adapter pulled out, the unit's end of a pseudo-terminal
+// closed) reports its hang-up at once and reads nothing from then on: that is
+// a failure (EIO) whatever else poll reports, never a wait that runs out.
 int WaitFor(int fd, short events, int64_t deadlineMs) {
   for (;;) {
-    const int64_t left = deadlineMs - MonotonicMs();
-    if (left <= 0) return 0;
+    int64_t left = deadlineMs - MonotonicMs();
+    if (left < 0) left = 0;
     pollfd p{fd, events, 0};
     const int r = poll(&p, 1, static_cast<int>(left > 60000 ? 60000 : left));
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
     }
-    if (r == 0) continue;  // re-check the deadline
-    if (p.revents & events) return 1;
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
       errno = EIO;
       return -1;
     }
+    if (r > 0 && (p.revents & events)) return 1;
+    if (left == 0) return 0;
   }
 }
 
@@ -118,7 +121,7 @@ class PosixPortDriver::Port : public PortBase {
       }
       if (r < 0 && errno == EINTR) continue;
       if (r < 0 && errno != EAGAIN) return Failed(errno, n);
-      if (timeoutMs_ == 0) break;  // only what is buffered
+      // With no time-out only what is buffered, but a hang-up still fails.
       const int w = WaitFor(fd_, POLLIN, deadline);
       if (w == 0) break;
       if (w < 0) return Failed(errno, n);

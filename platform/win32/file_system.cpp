@@ -83,13 +83,6 @@ bool MakeDirectory(const std::string& name, std::string* error) {
   return Fail(error);
 }
 
-int CreateOutputFile(const std::string& name, std::string* error) {
-  const int fd = Descriptor(CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (fd < 0) Fail(error);
-  return fd;
-}
-
 int CreateNewFile(const std::string& name, int& errorNumber) {
   const int fd = Descriptor(
       CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -136,6 +129,26 @@ bool ReadWholeFile(const std::string& name, std::string& bytes, int& errorNumber
 
 bool FileNotFound(int errorNumber) { return NotThere(static_cast<DWORD>(errorNumber)); }
 
+namespace {
+
+// The temporary file of a replacement, made here and now: never an existing
+// file or a link planted under its name, whose target the contents would
+// otherwise go to. A name left by an earlier run is removed (DeleteFile takes
+// a link itself, not its target) and the file made once more.
+HANDLE CreateTemporaryFile(const std::string& temp, DWORD attributes) {
+  const auto create = [&] {
+    return CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+  };
+  HANDLE h = create();
+  if (h == INVALID_HANDLE_VALUE && FileAlreadyExists(static_cast<int>(GetLastError()))) {
+    if (!DeleteFileA(temp.c_str())) return INVALID_HANDLE_VALUE;
+    h = create();
+  }
+  return h;
+}
+
+}  // namespace
+
 ReplaceResult ReplaceWholeFile(const std::string& file, const std::string& temp, std::string_view bytes) {
   // The new file takes the old one's attributes, writable.
   const DWORD found = GetFileAttributesA(file.c_str());
@@ -144,7 +157,7 @@ ReplaceResult ReplaceWholeFile(const std::string& file, const std::string& temp,
   attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
   if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
 
-  const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+  const HANDLE h = CreateTemporaryFile(temp, attributes);
   if (h == INVALID_HANDLE_VALUE) return {ReplaceStep::TempFile, static_cast<int>(GetLastError())};
   bool written = WriteHandle(h, bytes) && FlushFileBuffers(h);
   DWORD error = written ? 0 : GetLastError();

@@ -43,8 +43,9 @@ TEST(JobFileE2E, FatalMessageJoinsALinuxJobFile) {
   RunResult r = box.Run({job});
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_TRUE(r.Has("Fatal Error: Missing EncryptedSecretKeysCRC\n")) << r.out;
-  // The job's own lines stay as they were; the message is a line of its own.
-  EXPECT_EQ(ReadFileText(job), text + "Message=Missing EncryptedSecretKeysCRC\r\n");
+  // The job's own lines stay as they were; the message is a line of its own,
+  // ended as they are.
+  EXPECT_EQ(ReadFileText(job), text + "Message=Missing EncryptedSecretKeysCRC\n");
   EXPECT_EQ(box.State()["serial"], "12345");
 }
 

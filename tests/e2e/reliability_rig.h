@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -39,6 +40,7 @@ struct LiveRun {
   termios before{}, after{};
   std::string text;  // console output so far
   int status = -1;   // exit status once ended
+  double cpuSeconds = -1;  // processor time it used (user and system), once ended
 
   bool Has(const std::string& t) const { return text.find(t) != std::string::npos; }
   // Reads until `t` appears; false when `seconds` pass or the output ends first.
@@ -76,8 +78,11 @@ struct LiveRun {
         if (n > 0) text.append(buf, static_cast<size_t>(n));
       }
       int st = 0;
-      if (waitpid(pid, &st, WNOHANG) == pid) {
+      rusage used{};
+      if (wait4(pid, &st, WNOHANG, &used) == pid) {
         status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        cpuSeconds = static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+                     static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
       } else if (std::chrono::steady_clock::now() > end) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);

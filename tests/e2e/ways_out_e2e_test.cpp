@@ -138,12 +138,18 @@ TEST(WaysOutE2E, BackgroundRunIsNeverStopped) {
 }
 
 // The unit's port vanishes under a running update: CorvSim ended (link
-// removed, pseudo-terminal closed) or killed (the link dangles).
+// removed, pseudo-terminal closed) or killed (the link dangles). The hung-up
+// port fails every read and write at once: the run ends through the failed
+// step's fatal path without spinning on the dead port, and the log names the
+// port's reason once.
 TEST(WaysOutE2E, DeviceVanishesMidRun) {
   const struct {
     const char* line;
     int signal;
-  } cases[] = {{"Writing to flash", SIGTERM}, {"Updating Corvanta file...", SIGKILL}, {"Rebooting unit", SIGTERM}};
+    const char* fatal;
+  } cases[] = {{"Writing to flash", SIGTERM, "Unable to write new software"},
+               {"Updating Corvanta file...", SIGKILL, nullptr},
+               {"Rebooting unit", SIGTERM, nullptr}};
   UnitsBench bench;
   for (const auto& c : cases) {
     const std::string what = std::string(c.line) + ", CorvSim signal " + std::to_string(c.signal);
@@ -152,10 +158,18 @@ TEST(WaysOutE2E, DeviceVanishesMidRun) {
     ASSERT_TRUE(r.WaitFor(c.line, 60)) << what << "\n" << r.text;
     bench.Stop(1, c.signal);
     EXPECT_EQ(r.Finish(120), 1) << what << "\n" << r.text;
-    EXPECT_TRUE(r.Has("Fatal Error: ")) << what << "\n" << r.text;
+    // The whole run's processor time: a run spinning on the dead port until
+    // its time-outs passed used several seconds after the loss alone.
+    EXPECT_LT(r.cpuSeconds, 1.0) << what;
+    EXPECT_TRUE(r.Has(std::string("Fatal Error: ") + (c.fatal ? c.fatal : ""))) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
     EXPECT_FALSE(fs::exists(bench.LockFile(1))) << what;
     ExpectTerminalGivenBack(r, what);
+    const std::string log = ReadFileText(r.LogPath());
+    const std::string reason = ": COM1: Input/output error\r\n";
+    const size_t first = log.find(reason);
+    EXPECT_NE(first, std::string::npos) << what;
+    EXPECT_EQ(log.find(reason, first + 1), std::string::npos) << what;
     // The last line may carry the retry marks of the transfer it ended.
     EXPECT_NE(LastLogLine(r.LogPath()).find("Fatal Error: "), std::string::npos) << what << ": " << LastLogLine(r.LogPath());
     fs::remove(bench.Device(1));  // a dangling link of the killed unit

@@ -143,23 +143,89 @@ check "usb: the log says aborted" $(yes_if grep -q -- "-- aborted" "$log")
 check "usb: latency timer back to 5 after SIGINT" $(yes_if test "$(cat $LAT)" = 5) "$(cat $LAT)"
 check "usb: exclusive flag gone after SIGINT" $(yes_if as_other stty -F $USB)
 # The unit stopped in its programmer: the run asks for a power cycle, which
-# the host gives when the console says so.
+# the host gives when the console says so; the unit then comes up to date.
+# power_cycled_update WHAT
+power_cycled_update() {
+  (
+    i=0
+    while [ $i -lt 1200 ]; do
+      grep -q "please turn the unit power off" $W/after.txt 2>/dev/null && { echo "=== power-cycle COM1"; break; }
+      usleep 50000; i=$((i + 1))
+    done
+  ) &
+  pp=$!
+  run "usb after $1" $W/after.txt -y COM1
+  kill $pp 2>/dev/null; wait $pp 2>/dev/null
+  check "usb: the run after $1 succeeds" \
+    $(yes_if test $rc = 0 -a -n "$(grep 'Success: all operations are complete' $W/after.txt)") "exit $rc"
+  run "usb -i after $1" $W/i3.txt -y -i COM1
+  check "usb: unit at 5.10 after the run that followed $1" $(yes_if has $W/i3.txt "Software:     v5.10")
+}
+power_cycled_update SIGINT
+check "usb: latency timer still 5" $(yes_if test "$(cat $LAT)" = 5) "$(cat $LAT)"
+echo 16 >$LAT
+
+# --- ftdi_sio: the adapter pulled out in the flash pass, then put back --------
+# The host takes the device away (QEMU's device_del) once the software is being
+# written: the hung-up port fails every read and write at once, so the run ends
+# through its fatal path within seconds and without spinning. Times from the
+# guest's clock: when the device left sysfs, when the program had ended, and
+# the processor time it used meanwhile (USER_HZ ticks from /proc).
+uptime_cs() { tr -d . </proc/uptime | cut -d' ' -f1; }
+cpu_ticks() { set -- $(sed 's/^.*) //' /proc/$1/stat 2>/dev/null); [ $# -ge 13 ] && echo $((${12} + ${13})); }
+usb_name=${USB##*/}
+mkdir -p /tmp/locks
+export CORVANTALOCKDIR=/tmp/locks
 (
   i=0
-  while [ $i -lt 1200 ]; do
-    grep -q "please turn the unit power off" $W/after.txt 2>/dev/null && { echo "=== power-cycle COM1"; break; }
+  while [ $i -lt 1200 ] &&
+    ! sed -n '/Updating Corvanta software/,$p' $W/unplug.txt 2>/dev/null | grep -q '\.\.\.\.\.\.\.\.\.\.'; do
     usleep 50000; i=$((i + 1))
   done
+  pid=$(pidof CorvUpdater)
+  [ -n "$pid" ] || { echo "unplug: no run in its flash pass"; exit 0; }
+  echo "=== unplug COM1"
+  i=0
+  while [ $i -lt 3000 ] && [ -e /sys/bus/usb-serial/devices/$usb_name ]; do usleep 10000; i=$((i + 1)); done
+  t0=$(uptime_cs); c0=$(cpu_ticks $pid); c=$c0
+  while [ -d /proc/$pid ]; do n=$(cpu_ticks $pid); [ -n "$n" ] && c=$n; usleep 10000; done
+  t1=$(uptime_cs)
+  echo "ended_cs=$((t1 - t0)) cpu_ticks=$((c - ${c0:-0}))" >$W/unplug.watch
 ) &
-pp=$!
-run "usb after SIGINT" $W/after.txt -y COM1
-kill $pp 2>/dev/null; wait $pp 2>/dev/null
-check "usb: the run after SIGINT succeeds" \
-  $(yes_if test $rc = 0 -a -n "$(grep 'Success: all operations are complete' $W/after.txt)") "exit $rc"
-check "usb: latency timer still 5" $(yes_if test "$(cat $LAT)" = 5) "$(cat $LAT)"
-run "usb -i after SIGINT" $W/i3.txt -y -i COM1
-check "usb: unit at 5.10 after the run that followed SIGINT" $(yes_if has $W/i3.txt "Software:     v5.10")
+up=$!
+run "usb unplugged in the flash pass" $W/unplug.txt -y -w COM1
+wait $up
+unset CORVANTALOCKDIR
+tail -n 3 $W/unplug.txt
+ended_cs=99999 cpu_ticks=99999
+[ -f $W/unplug.watch ] && . $W/unplug.watch
+echo "unplug: ended $((ended_cs / 100)).$(printf %02d $((ended_cs % 100))) s after the unplug, processor time $((cpu_ticks / 100)).$(printf %02d $((cpu_ticks % 100))) s"
+check "usb unplugged: fatal error, status 1" $(yes_if test $rc = 1 -a -n "$(grep 'Fatal Error: ' $W/unplug.txt)") "exit $rc"
+check "usb unplugged: ended within 5 s of the unplug" $(yes_if test "$ended_cs" -lt 500) "$ended_cs cs"
+check "usb unplugged: under 1 s of processor time after the unplug" $(yes_if test "$cpu_ticks" -lt 100) "$cpu_ticks ticks"
+check "usb unplugged: lock file gone" $(yes_if test ! -e /tmp/locks/lockCorvantaCommPort1)
+log=$(newest_log)
+grep -a ': COM1: ' "$log"
+check "usb unplugged: the log names the port's error once" $(yes_if test "$(grep -ac ': COM1: ' "$log")" = 1)
+# Put back, the adapter may get another ttyUSB name: COM1 follows it.
+echo "=== replug COM1"
+USB=
+i=0
+while [ $i -lt 300 ] && [ -z "$USB" ]; do
+  for d in /sys/bus/usb-serial/devices/ttyUSB*; do
+    [ "$(cat "$d/../../serial" 2>/dev/null)" = corv-pty ] && USB=/dev/${d##*/}
+  done
+  usleep 100000; i=$((i + 1))
+done
+i=0
+while [ $i -lt 100 ] && [ -n "$USB" ] && [ ! -e "$USB" ]; do usleep 100000; i=$((i + 1)); done
+check "usb: the adapter is back" $(yes_if test -n "$USB" -a -e "$USB") "$USB"
+ln -sfn "$USB" /corv/com1
+chmod 666 $USB
+LAT=/sys/bus/usb-serial/devices/${USB##*/}/latency_timer
 echo 16 >$LAT
+echo "guest: COM1 is now $USB"
+power_cycled_update "the unplug"
 
 # Even parity: the host reads QEMU's trace for it, between the rates 300 and
 # 600 set here as marks (the program never uses either).

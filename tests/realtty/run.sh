@@ -143,6 +143,13 @@ for i in $(seq 100); do grep -q ready "$bridge_out" && break; sleep 0.1; done
 grep -q ready "$bridge_out" || { echo "realtty: the bridge did not start: $(cat "$bridge_out")" >&2; exit 1; }
 
 # --- the guest -------------------------------------------------------------
+# QEMU's monitor on a pair of pipes: the host pulls the pty-wired adapter out
+# (device_del) and puts it back (device_add, the same chardev) when the
+# guest's console asks for it.
+mkfifo "$work/mon.in" "$work/mon.out"
+exec 9<>"$work/mon.in"
+cat "$work/mon.out" >"$work/monitor.txt" &
+pids+=($!)
 echo "realtty: booting the guest (limit ${limit} s)"
 guest_start=$(date +%s)
 status=0
@@ -153,20 +160,36 @@ timeout -k 10 "$limit" qemu-system-x86_64 \
   -serial "file:$console" \
   -chardev "serial,id=uart,path=$uart_pty" -serial chardev:uart \
   -device qemu-xhci,id=xhci \
-  -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,bus=xhci.0,chardev=usb,serial=corv-pty \
+  -chardev "serial,id=usb,path=$usb_pty" -device usb-serial,id=usbpty,bus=xhci.0,chardev=usb,serial=corv-pty \
   -device qemu-xhci,id=xhci2 \
   -chardev "socket,id=cts,path=$work/cts.sock" -device usb-serial,bus=xhci2.0,chardev=cts,serial=corv-cts \
   -trace usb_serial_set_data -trace usb_serial_set_baud -trace serial_update_parameters \
+  -chardev "pipe,id=mon,path=$work/mon" -mon chardev=mon,mode=readline \
   -D "$trace" </dev/null >"$work/qemu.out" 2>&1 &
 qemu=$!
 pids+=("$qemu")  # waited for in the background, so that a signal ends it at once
-# The guest asks for a power cycle of the adapter's unit on its console.
+# The guest asks on its console for a power cycle of the adapter's unit, and
+# for the adapter to be pulled out and put back; each request once.
+asked() {  # asked WHAT: how often the guest has asked for it
+  local n
+  n=$(grep -ac "^=== $1 COM1" "$console" 2>/dev/null) || true
+  echo "${n:-0}"
+}
 (
+  cycles=0 unplugs=0 replugs=0
   while kill -0 "$qemu" 2>/dev/null; do
-    if grep -aq '^=== power-cycle COM1' "$console" 2>/dev/null; then
-      echo "realtty: power-cycling the unit on the adapter"
-      kill -USR1 "$usb_sim"
-      break
+    n=$(asked power-cycle)
+    if [ "$n" -gt "$cycles" ]; then
+      cycles=$n; echo "realtty: power-cycling the unit on the adapter"; kill -USR1 "$usb_sim"
+    fi
+    n=$(asked unplug)
+    if [ "$n" -gt "$unplugs" ]; then
+      unplugs=$n; echo "realtty: pulling the adapter out"; echo "device_del usbpty" >&9
+    fi
+    n=$(asked replug)
+    if [ "$n" -gt "$replugs" ]; then
+      replugs=$n; echo "realtty: putting the adapter back"
+      echo "device_add usb-serial,id=usbpty,bus=xhci.0,chardev=usb,serial=corv-pty" >&9
     fi
     sleep 0.2
   done

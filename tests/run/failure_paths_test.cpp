@@ -149,6 +149,14 @@ TEST(FailurePaths, FatalErrorsOfTheUpdateRun) {
          EXPECT_EQ(Unit(b).Mode(), sim::UnitMode::Programmer);  // the unit never restarted
          EXPECT_EQ(Unit(b).Counters().flashBlocks, 0u);
        }},
+      {"unit silent from the reset on", Base::Current, "hangAt=0x1032:1", 0, "", "Unable to reset unit",
+       [](UpdateBench& b) {
+         // Told by the software not answering: no search for the unit follows.
+         const std::string log = b.Log();
+         const size_t reset = log.find("Sending reset command to unit");
+         ASSERT_NE(reset, std::string::npos);
+         EXPECT_EQ(log.find("Searching for unit ID", reset), std::string::npos) << log.substr(reset);
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -33,6 +33,10 @@ class FakeUnit : public UnitSession {
     calls.push_back("reconnect @" + std::to_string(ctx_.clock.TickMs()));
     return reconnects;
   }
+  bool SoftwareAnswers() override {
+    calls.push_back("software answers @" + std::to_string(ctx_.clock.TickMs()));
+    return answersAgain;
+  }
   bool RebootAndInterrogate(bool preferRate) override {
     calls.push_back(preferRate ? "reboot prefer-rate" : "reboot");
     return reboots.empty() ? true : Take(reboots);
@@ -53,6 +57,7 @@ class FakeUnit : public UnitSession {
   bool overlapped = false;
   int32_t serialNumber = 0;
   bool reconnects = true, selects = true, resets = true;  // resets: the unit answers its reset
+  bool answersAgain = true;  // its software answers after an unanswered reset
   std::vector<bool> reboots;  // answers in turn; true once used up
   std::vector<std::string> calls;
 

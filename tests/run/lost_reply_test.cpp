@@ -60,7 +60,7 @@ TEST(LostReply, ResetCarriedOutIsConfirmedByTheUnitAnsweringAgain) {
     EXPECT_FALSE(b.Has("Fatal Error")) << b.Out();
     EXPECT_TRUE(b.Has("Sending reset command to unit\n")) << b.Out();
     EXPECT_FALSE(b.Has("OK - reset command sent")) << b.Out();  // no reply to it came back
-    EXPECT_TRUE(b.Has("Reconnecting\n"));
+    EXPECT_TRUE(b.Has("OK - got quick response"));
     EXPECT_EQ(b.Model().Mode(), sim::UnitMode::Software);
     EXPECT_FALSE(b.LockLeft());
     if (c.kind == RunKind::Interrogation) continue;

@@ -41,33 +41,29 @@ TEST(RunModes, UpdateRunIsTheDefault) {
   EXPECT_NE(failing.console.Output().find("Success: all operations are complete"), std::string::npos);
 }
 
-// A reset that went unanswered counts as done only when the unit then runs its
-// software again; otherwise "Unable to reset unit" ends the run, ahead of the
-// manufacturing run's own reconnection messages.
-TEST(RunModes, UnansweredResetIsConfirmedByTheReconnection) {
+// A reset that went unanswered counts as done only when the unit's software
+// then answers at its address and rate; otherwise "Unable to reset unit" ends
+// the run at once, ahead of any reconnection and its search.
+TEST(RunModes, UnansweredResetIsConfirmedByTheSoftwareAnswering) {
   struct Case {
     const char* name;
     void (*run)(Context&, UnitSession&);
-    bool reconnects;
-    uint8_t mode;       // after the reconnection
+    bool answers;
     const char* fatal;  // nullptr: the run ends well
   } cases[] = {
-      {"update, back", UpdateRun, true, 1, nullptr},
-      {"update, not back", UpdateRun, false, 0, "Unable to reset unit"},
-      {"update, boot loader answers", UpdateRun, true, 2, "Unable to reset unit"},
-      {"manufacturing, back", ManufacturingRun, true, 1, nullptr},
-      {"manufacturing, not back", ManufacturingRun, false, 0, "Unable to reset unit"},
-      {"manufacturing, boot loader answers", ManufacturingRun, true, 2, "Unable to reset unit"},
-      {"interrogation, back", InterrogationRun, true, 1, nullptr},
-      {"interrogation, not back", InterrogationRun, false, 0, "Unable to reset unit"},
+      {"update, back", UpdateRun, true, nullptr},
+      {"update, not back", UpdateRun, false, "Unable to reset unit"},
+      {"manufacturing, back", ManufacturingRun, true, nullptr},
+      {"manufacturing, not back", ManufacturingRun, false, "Unable to reset unit"},
+      {"interrogation, back", InterrogationRun, true, nullptr},
+      {"interrogation, not back", InterrogationRun, false, "Unable to reset unit"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeRun r;
     r.ctx.settings.yesToPrompts = true;
     r.unit.resets = false;
-    r.unit.reconnects = c.reconnects;
-    r.unit.mode = c.mode;
+    r.unit.answersAgain = c.answers;
     const int status = StatusOf([&] { c.run(r.ctx, r.unit); }, 0);
     const std::string& out = r.console.Output();
     if (!c.fatal) {
@@ -77,9 +73,12 @@ TEST(RunModes, UnansweredResetIsConfirmedByTheReconnection) {
       EXPECT_EQ(status, 1);
       EXPECT_NE(out.find(std::string("Fatal Error: ") + c.fatal + "\n"), std::string::npos) << out;
       EXPECT_EQ(out.find("Success"), std::string::npos) << out;
+      EXPECT_EQ(std::count_if(r.unit.calls.begin(), r.unit.calls.end(),
+                              [](const std::string& call) { return call.rfind("reconnect", 0) == 0; }),
+                0);
     }
-    const std::string reconnect = "reconnect @" + std::to_string(c.run == UpdateRun ? 2000 : 0);
-    EXPECT_NE(std::find(r.unit.calls.begin(), r.unit.calls.end(), reconnect), r.unit.calls.end());
+    const std::string asked = "software answers @" + std::to_string(c.run == UpdateRun ? 2000 : 0);
+    EXPECT_NE(std::find(r.unit.calls.begin(), r.unit.calls.end(), asked), r.unit.calls.end());
   }
   {  // An answered reset leaves the manufacturing run's own messages as they were.
     FakeRun r;
@@ -87,6 +86,7 @@ TEST(RunModes, UnansweredResetIsConfirmedByTheReconnection) {
     r.unit.reconnects = false;
     EXPECT_EQ(StatusOf([&] { ManufacturingRun(r.ctx, r.unit); }), 1);
     EXPECT_EQ(r.console.Output(), "(update)\nFatal Error: Unable to reconnect to unit\n");
+    EXPECT_EQ(std::find(r.unit.calls.begin(), r.unit.calls.end(), "software answers @0"), r.unit.calls.end());
   }
 }
 
@@ -107,7 +107,7 @@ TEST(RunModes, InterrogationRun) {
       {"Unable to reset unit",
        [](FakeUnit& u) {
          u.resets = false;
-         u.reconnects = false;
+         u.answersAgain = false;
        }},
   };
   for (const Case& c : cases) {

@@ -99,13 +99,9 @@ TEST(FileOps, ExistsDeleteRenameMake) {
   EXPECT_FALSE(MakeDirectory(dir / "sub", &err));
   EXPECT_FALSE(MakeDirectory(dir / "a/b"));
 
-  int fd = CreateOutputFile(dir / "sub/new");
-  ASSERT_GE(fd, 0);
-  EXPECT_TRUE(WriteAll(fd, "data"));
-  CloseFile(fd);
+  testing::WriteFile(dir / "sub/new", "data");
   EXPECT_TRUE(RenameFile(dir / "sub/new", dir / "moved"));
   EXPECT_EQ(testing::ReadFile(dir / "moved"), "data");
-  EXPECT_EQ(CreateOutputFile(dir / "no/such"), -1);
 }
 
 std::vector<std::string> Lines(const std::string& bytes) {

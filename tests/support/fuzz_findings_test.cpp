@@ -37,11 +37,11 @@ TEST(FuzzFindings, AddedKeyStartsALineOfItsOwn) {
   EXPECT_EQ(ReadFile(f), "A=1\r\n\nB=2\r\n");
   WriteFile(f, "\n\n");
   WriteIniString(ctx, f, "B", "2");
-  EXPECT_EQ(ReadFile(f), "\n\nB=2\r\n");
+  EXPECT_EQ(ReadFile(f), "\n\nB=2\n");  // as the first line ends
   // An empty key matches the empty lines only, which the rewrite replaces.
   WriteFile(f, "=\n\n=\n\n");
   WriteIniString(ctx, f, "", "v");
-  EXPECT_EQ(ReadFile(f), "=v\r\n=v\r\n=v\r\n=v\r\n");
+  EXPECT_EQ(ReadFile(f), "=v\n=v\n=v\n=v\n");
   EXPECT_EQ(ReadIniString(ctx, f, ""), "v");
 }
 

@@ -80,18 +80,21 @@ TEST(IniWrite, ReplacesKeepsAndAppends) {
   EXPECT_FALSE(std::filesystem::exists(f + ".000"));
 
   // A job file written on Linux keeps its untouched lines byte for byte; the
-  // replaced and the added lines end in CR LF.
-  WriteFile(f, "Program=1\nMessage=old\nSerialNo=5\nMessage=older\n");
+  // replaced and the added lines end as its first line does.
+  WriteFile(f, "Program=1\nMessage=old\r\nSerialNo=5\nMessage=older\n");
   WriteIniString(r.ctx, f, "Message", "Incorrect arguments");
-  EXPECT_EQ(ReadFile(f), "Program=1\nMessage=Incorrect arguments\r\nSerialNo=5\nMessage=Incorrect arguments\r\n");
+  EXPECT_EQ(ReadFile(f), "Program=1\nMessage=Incorrect arguments\nSerialNo=5\nMessage=Incorrect arguments\n");
   EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "Incorrect arguments");
   EXPECT_EQ(ReadIniInt(r.ctx, f, "SerialNo"), 5);
   WriteFile(f, "A=1\nB=2\n");
   WriteIniString(r.ctx, f, "Message", "m");
-  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\r\n");
+  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\n");
   WriteFile(f, "A=1\nB=2");
   WriteIniString(r.ctx, f, "Message", "m");
-  EXPECT_EQ(ReadFile(f), "A=1\nB=2\r\nMessage=m\r\n");
+  EXPECT_EQ(ReadFile(f), "A=1\nB=2\nMessage=m\n");
+  WriteFile(f, "A=1\r\nB=2\nC=3");
+  WriteIniString(r.ctx, f, "Message", "m");
+  EXPECT_EQ(ReadFile(f), "A=1\r\nB=2\nC=3\r\nMessage=m\r\n");
   EXPECT_EQ(ReadIniString(r.ctx, f, "B"), "2");
   EXPECT_EQ(ReadIniString(r.ctx, f, "Message"), "m");
   EXPECT_EQ(r.console.Output(), "");
@@ -137,6 +140,23 @@ TEST(IniWrite, ReadOnlyFileAndFailures) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.path + ".000"));
 
+}
+
+// A link planted under the temporary file's name (a shared job folder) is
+// removed, never written through: its target stays as it was, and the file
+// is replaced by a plain one.
+TEST(IniWrite, PlantedLinkIsNotWrittenThrough) {
+  TempDir dir;
+  FakeRun r;
+  const std::string f = dir / "job.ini", victim = dir / "victim.txt";
+  WriteFile(victim, "keep\n");
+  WriteFile(f, "Program=TRUE\r\n");
+  std::filesystem::create_symlink(victim, f + ".000");
+  WriteIniString(r.ctx, f, "Message", "m");
+  EXPECT_EQ(ReadFile(victim), "keep\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(f));
+  EXPECT_EQ(ReadFile(f), "Program=TRUE\r\nMessage=m\r\n");
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(f + ".000")));
 }
 
 // What a run on a scripted console printed and the status it ended with.
@@ -205,16 +225,18 @@ TEST(IniFiles, ClosedToTheUser) {
   EXPECT_EQ(readable.status, -100);
   EXPECT_EQ(readable.out, "read");
 
-  // The temporary file can be written, the rename cannot replace the file.
+  // A temporary file left there is never written through: the folder that
+  // keeps it from being removed stops the run with the reason.
   chmod(dir.path.c_str(), 0755);
   WriteFile(f + ".000", "");
   chmod((f + ".000").c_str(), 0666);
   chmod(dir.path.c_str(), 0555);
   write = AsBoundUser([&](Context& ctx) { WriteIniString(ctx, f, "Message", "x"); });
   EXPECT_EQ(write.status, 1);
-  EXPECT_EQ(write.out, "INI File is locked: " + f + "\n");
+  EXPECT_EQ(write.out, "Fatal error: " + f + ": Permission denied\n");
   chmod(dir.path.c_str(), 0755);
   EXPECT_EQ(ReadFile(f), "CorvManufacture=1\r\n");
+  EXPECT_EQ(ReadFile(f + ".000"), "");
 
   // A folder on the way is closed: the file cannot even be looked up, which is
   // no reason to read it as missing. A missing file in an open folder still is.
