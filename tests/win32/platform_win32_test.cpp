@@ -1,10 +1,17 @@
 // The Win32 backends where they differ from POSIX: replacing a read-only file,
 // deleting one, the error numbers the neutral code tells apart, the registry's
-// string values, the system's texts, and the port's open outcomes. Run under
-// Wine in CI; a real Windows behaves the same for all of these.
+// string values, the system's texts, the port's open outcomes, and the ways
+// out of a console event (in a child: the test program started again for one
+// role). Run under Wine in CI; a real Windows behaves the same for all of
+// these, but Wine neither serializes the calls on a synchronous handle nor has
+// a console mode, so those tests check what the program does about them.
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +20,11 @@
 
 #include "link/system_port.h"
 #include "platform/conventions.h"
+#include "platform/held.h"
+#include "platform/log_file.h"
+#include "platform/win32/console_keys.h"
+#include "platform/win32/held_record.h"
+#include "run/abort_handler.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/registry_store.h"
@@ -71,6 +83,23 @@ TEST(Win32Files, ReplaceTakesTheOldFilesPlaceEvenWhenItWasReadOnly) {
   // A new file too.
   EXPECT_EQ(ReplaceWholeFile(dir / "fresh.ini", temp, "x").step, ReplaceStep::Done);
   EXPECT_EQ(Contents(dir / "fresh.ini"), "x");
+}
+
+// A virus scanner's moment on the file just written (open without sharing its
+// deletion) delays the replace but does not fail it.
+TEST(Win32Files, ReplaceWaitsOutAScannersMomentOnTheFile) {
+  Folder dir;
+  const std::string file = dir / "job.ini";
+  Put(file, "old");
+  const HANDLE scanner = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+  const HANDLE done = CreateThread(
+      nullptr, 0, [](LPVOID h) -> DWORD { Sleep(300); return CloseHandle(h); }, scanner, 0, nullptr);
+  const ReplaceResult r = ReplaceWholeFile(file, dir / "job.tmp", "new");
+  WaitForSingleObject(done, INFINITE);
+  CloseHandle(done);
+  EXPECT_EQ(r.step, ReplaceStep::Done) << r.errorNumber;
+  EXPECT_EQ(Contents(file), "new");
 }
 
 TEST(Win32Files, AReplaceThatCannotMakeItsTemporaryFileChangesNothing) {
@@ -183,6 +212,128 @@ TEST(Win32Port, PortsThatDoNotExistAreNotPresent) {
   }
   // A failed open is told to the caller, not reported.
   EXPECT_EQ(reported, "");
+}
+
+// A child's ways out: the role it plays, the folder it works in, its status
+// (99: still running after ten seconds, a way out that hung), and what it wrote
+// on standard output.
+struct Child {
+  DWORD status = 99;
+  std::string out;
+};
+
+Child RunRole(const char* role, const Folder& dir) {
+  SetEnvironmentVariableA("CORV_WIN32_ROLE", role);
+  SetEnvironmentVariableA("CORV_WIN32_DIR", dir.path.c_str());
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const std::string outFile = dir / "out.txt";
+  const HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                 CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  si.hStdOutput = out;
+  si.hStdError = out;
+  std::string command = "\"" + OwnProgramPath(nullptr) + "\" --gtest_filter=Win32Role.Child";
+  PROCESS_INFORMATION pi{};
+  Child child;
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    GetExitCodeProcess(pi.hProcess, &child.status);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out);
+  SetEnvironmentVariableA("CORV_WIN32_ROLE", nullptr);
+  child.out = Contents(outFile);
+  return child;
+}
+
+// The child's log with one stamped line; its lock file.
+void OpenLogAndLock(const std::string& dir, LogFile& log) {
+  bool exists = false;
+  ASSERT_EQ(log.Create(dir + "\\run.log", exists), 0);
+  log.Note(LogLine::Open);
+  log.Write("CorvUpdater.exe\r\n000012: Searching");
+  int error = 0;
+  ASSERT_NE(held::MakeLockFile(dir + "\\lockCorvantaCommPort1", error), held::kNone) << error;
+}
+
+// The handler's way out, on a thread of its own as a console event's. The
+// thread's own C run-time data is made before the run's thread takes the
+// heap's lock (`ready`): only the handler's steps are under test.
+DWORD WINAPI AbortSoon(LPVOID ready) {
+  errno = 0;
+  SetEvent(ready);
+  Sleep(300);
+  std::raise(SIGABRT);
+  return 0;
+}
+
+int Key3ThenWait() {
+  static int calls = 0;
+  if (calls++ == 0) return 3;
+  Sleep(5000);
+  return 'y';
+}
+
+TEST(Win32Role, Child) {
+  const char* role = std::getenv("CORV_WIN32_ROLE");
+  if (!role) GTEST_SKIP() << "run by the tests below";
+  const std::string dir = std::getenv("CORV_WIN32_DIR");
+  LogFile log;
+  if (std::string(role) == "abort-in-read") {
+    InstallAbortHandler();
+    OpenLogAndLock(dir, log);
+    // The port: the client of a pipe no one writes to, the run's thread
+    // blocked reading it while it holds the heap's lock.
+    const std::string name = "\\\\.\\pipe\\corv-win32-" + std::to_string(GetCurrentProcessId());
+    const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
+    const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_NE(held::win32::HoldPort(port), held::kNone);
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, AbortSoon, ready, 0, nullptr));
+    WaitForSingleObject(ready, INFINITE);
+    HeapLock(GetProcessHeap());
+    char byte = 0;
+    DWORD n = 0;
+    ReadFile(port, &byte, 1, &n, nullptr);
+  } else if (std::string(role) == "key-3") {
+    // A console of its own, for the Ctrl-C event; the output stays ours.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    FreeConsole();
+    AllocConsole();
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    InstallAbortHandler();
+    OpenLogAndLock(dir, log);
+    const int key = console_keys::Next(Key3ThenWait);
+    std::printf("answered %d\n", key);
+  }
+  std::fflush(stdout);
+  ExitProcess(0);
+}
+
+// Every way out of a console event the handler takes, whatever the run's
+// thread was in: a read on a synchronous handle (Windows lets no other call
+// on it pass), the heap's lock held, or a question read in raw mode where
+// Ctrl-C comes as the key 3. The log's stamped line, the lock file gone, the
+// console's line, status 1.
+TEST(Win32AbortHandler, EndsTheProcessWhateverTheRunsThreadWasIn) {
+  for (const char* role : {"abort-in-read", "key-3"}) {
+    SCOPED_TRACE(role);
+    Folder dir;
+    const Child child = RunRole(role, dir);
+    EXPECT_EQ(child.status, 1u) << child.out;
+    EXPECT_NE(child.out.find("\n-- aborted\n"), std::string::npos) << child.out;
+    const std::string log = Contents(dir / "run.log");
+    EXPECT_EQ(log.rfind("CorvUpdater.exe\r\n000012: Searching\r\n", 0), 0u) << log;
+    EXPECT_NE(log.find("-- aborted\r\n"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort1"));
+  }
 }
 
 }  // namespace
