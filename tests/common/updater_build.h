@@ -166,7 +166,9 @@ inline void EnsurePorts() {
   (void)done;
 }
 
-constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Oxlerand\\Corvanta";
+// The saved port's key as the 64-bit reg tool sees the 32-bit view the
+// program uses.
+constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Wow6432Node\\Oxlerand\\Corvanta";
 
 }  // namespace wine
 

@@ -172,7 +172,18 @@ TEST(Win32Names, FoldersGetABackslashAndTheLogFolderIsBesideTheProgram) {
 class Win32Registry : public ::testing::Test {
  protected:
   static constexpr const char* kKey = "SOFTWARE\\CorvTest\\Win32Registry";
-  void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\CorvTest"); }
+  void TearDown() override {
+    HKEY software = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) == 0) {
+      RegDeleteTreeA(software, "CorvTest");
+      RegCloseKey(software);
+    }
+  }
+  // The key in the registry view `view`, or null.
+  static HKEY Open(REGSAM view) {
+    HKEY h = nullptr;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | view, &h) == 0 ? h : nullptr;
+  }
 };
 
 TEST_F(Win32Registry, StringValuesComeBackAndAnEmptyTextDeletesTheValue) {
@@ -184,14 +195,17 @@ TEST_F(Win32Registry, StringValuesComeBackAndAnEmptyTextDeletesTheValue) {
   EXPECT_EQ(RegGetMachineString("software\\corvtest\\WIN32REGISTRY\\CommPort"), "12");
   RegSetMachineString(path, "");
   EXPECT_EQ(RegGetMachineString(path), "");
-  HKEY h = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &h), ERROR_SUCCESS);  // the key stays
+  // The key stays, in the 32-bit view the product line's other tools use.
+  const HKEY h = Open(KEY_WOW64_32KEY);
+  ASSERT_NE(h, nullptr);
   RegCloseKey(h);
+  EXPECT_EQ(Open(KEY_WOW64_64KEY), nullptr);
 }
 
 TEST_F(Win32Registry, AValueOfAnotherTypeReadsAsEmpty) {
   HKEY h = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &h,
+                            nullptr),
             ERROR_SUCCESS);
   const DWORD three = 3;
   RegSetValueExA(h, "CommPort", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three);
