@@ -85,21 +85,17 @@ TEST(Win32Files, ReplaceTakesTheOldFilesPlaceEvenWhenItWasReadOnly) {
   EXPECT_EQ(Contents(dir / "fresh.ini"), "x");
 }
 
-// A virus scanner's moment on the file just written (open without sharing its
+// A scanner's moment on the file just written (open without sharing its
 // deletion) delays the replace but does not fail it.
 TEST(Win32Files, ReplaceWaitsOutAScannersMomentOnTheFile) {
   Folder dir;
-  const std::string file = dir / "job.ini";
-  Put(file, "old");
-  const HANDLE scanner = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
-  const HANDLE done = CreateThread(
-      nullptr, 0, [](LPVOID h) -> DWORD { Sleep(300); return CloseHandle(h); }, scanner, 0, nullptr);
-  const ReplaceResult r = ReplaceWholeFile(file, dir / "job.tmp", "new");
-  WaitForSingleObject(done, INFINITE);
-  CloseHandle(done);
-  EXPECT_EQ(r.step, ReplaceStep::Done) << r.errorNumber;
-  EXPECT_EQ(Contents(file), "new");
+  Put(dir / "job.ini", "old");
+  const HANDLE scanner =
+      CreateFileA((dir / "job.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  const auto close = [](LPVOID h) -> DWORD { return Sleep(300), CloseHandle(h); };
+  CloseHandle(CreateThread(nullptr, 0, close, scanner, 0, nullptr));
+  EXPECT_EQ(ReplaceWholeFile(dir / "job.ini", dir / "job.tmp", "new").step, ReplaceStep::Done);
+  EXPECT_EQ(Contents(dir / "job.ini"), "new");
 }
 
 TEST(Win32Files, AReplaceThatCannotMakeItsTemporaryFileChangesNothing) {
@@ -172,17 +168,11 @@ TEST(Win32Names, FoldersGetABackslashAndTheLogFolderIsBesideTheProgram) {
 class Win32Registry : public ::testing::Test {
  protected:
   static constexpr const char* kKey = "SOFTWARE\\CorvTest\\Win32Registry";
-  void TearDown() override {
-    HKEY software = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &software) == 0) {
-      RegDeleteTreeA(software, "CorvTest");
-      RegCloseKey(software);
-    }
-  }
-  // The key in the registry view `view`, or null.
-  static HKEY Open(REGSAM view) {
+  void TearDown() override { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY, 0); }
+  // The key in the registry view `view` (closed), or false.
+  static bool Open(REGSAM view) {
     HKEY h = nullptr;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | view, &h) == 0 ? h : nullptr;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | view, &h) == 0 && !RegCloseKey(h);
   }
 };
 
@@ -196,10 +186,8 @@ TEST_F(Win32Registry, StringValuesComeBackAndAnEmptyTextDeletesTheValue) {
   RegSetMachineString(path, "");
   EXPECT_EQ(RegGetMachineString(path), "");
   // The key stays, in the 32-bit view the product line's other tools use.
-  const HKEY h = Open(KEY_WOW64_32KEY);
-  ASSERT_NE(h, nullptr);
-  RegCloseKey(h);
-  EXPECT_EQ(Open(KEY_WOW64_64KEY), nullptr);
+  EXPECT_TRUE(Open(KEY_WOW64_32KEY));
+  EXPECT_FALSE(Open(KEY_WOW64_64KEY));
 }
 
 TEST_F(Win32Registry, AValueOfAnotherTypeReadsAsEmpty) {
@@ -228,56 +216,32 @@ TEST(Win32Port, PortsThatDoNotExistAreNotPresent) {
   EXPECT_EQ(reported, "");
 }
 
-// A child's ways out: the role it plays, the folder it works in, its status
-// (99: still running after ten seconds, a way out that hung), and what it wrote
-// on standard output.
-struct Child {
-  DWORD status = 99;
-  std::string out;
-};
-
-Child RunRole(const char* role, const Folder& dir) {
+// The test program started again as a child playing `role` in `dir`: its
+// status (99: still running after 10 s, a way out that hung) and output.
+std::pair<DWORD, std::string> RunChild(const char* role, const Folder& dir) {
   SetEnvironmentVariableA("CORV_WIN32_ROLE", role);
   SetEnvironmentVariableA("CORV_WIN32_DIR", dir.path.c_str());
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  const std::string outFile = dir / "out.txt";
-  const HANDLE out = CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                 CREATE_ALWAYS, 0, nullptr);
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = out;
-  si.hStdError = out;
+  si.hStdOutput =
+      CreateFileA((dir / "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   std::string command = "\"" + OwnProgramPath(nullptr) + "\" --gtest_filter=Win32Role.Child";
   PROCESS_INFORMATION pi{};
-  Child child;
+  DWORD status = 99;
   if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
     WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &child.status);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    GetExitCodeProcess(pi.hProcess, &status);
   }
-  CloseHandle(out);
+  CloseHandle(si.hStdOutput);
   SetEnvironmentVariableA("CORV_WIN32_ROLE", nullptr);
-  child.out = Contents(outFile);
-  return child;
+  return {status, Contents(dir / "out")};
 }
 
-// The child's log with one stamped line; its lock file.
-void OpenLogAndLock(const std::string& dir, LogFile& log) {
-  bool exists = false;
-  ASSERT_EQ(log.Create(dir + "\\run.log", exists), 0);
-  log.Note(LogLine::Open);
-  log.Write("CorvUpdater.exe\r\n000012: Searching");
-  int error = 0;
-  ASSERT_NE(held::MakeLockFile(dir + "\\lockCorvantaCommPort1", error), held::kNone) << error;
-}
-
-// The handler's way out, on a thread of its own as a console event's. The
-// thread's own C run-time data is made before the run's thread takes the
-// heap's lock (`ready`): only the handler's steps are under test.
+// A console event's thread; its C run-time data is made before the run's
+// thread takes the heap's lock, so that only the handler's steps are tested.
 DWORD WINAPI AbortSoon(LPVOID ready) {
   errno = 0;
   SetEvent(ready);
@@ -286,28 +250,33 @@ DWORD WINAPI AbortSoon(LPVOID ready) {
   return 0;
 }
 
-int Key3ThenWait() {
-  static int calls = 0;
-  if (calls++ == 0) return 3;
-  Sleep(5000);
-  return 'y';
-}
-
 TEST(Win32Role, Child) {
   const char* role = std::getenv("CORV_WIN32_ROLE");
-  if (!role) GTEST_SKIP() << "run by the tests below";
+  if (!role) GTEST_SKIP() << "a child of the tests below";
   const std::string dir = std::getenv("CORV_WIN32_DIR");
+  const HANDLE stdOut = GetStdHandle(STD_OUTPUT_HANDLE);
+  FreeConsole();  // a console of its own for the Ctrl-C event; the output stays the file
+  AllocConsole();
+  SetStdHandle(STD_OUTPUT_HANDLE, stdOut);
+  InstallAbortHandler();
   LogFile log;
-  if (std::string(role) == "abort-in-read") {
-    InstallAbortHandler();
-    OpenLogAndLock(dir, log);
-    // The port: the client of a pipe no one writes to, the run's thread
-    // blocked reading it while it holds the heap's lock.
+  bool exists = false;
+  int error = 0;
+  ASSERT_EQ(log.Create(dir + "\\run.log", exists), 0);
+  log.Write("CorvUpdater.exe\r\n000012: Searching");
+  log.Note(LogLine::Open);
+  ASSERT_NE(held::MakeLockFile(dir + "\\lockCorvantaCommPort1", error), held::kNone);
+  if (std::string(role) == "key 3") {
+    std::printf("answer %d\n", console_keys::Next([] {
+      static int keys = 0;
+      if (keys++ > 0) Sleep(INFINITE);
+      return 3;
+    }));
+  } else {
+    // The port: a pipe's client no one writes to, read with the heap's lock held.
     const std::string name = "\\\\.\\pipe\\corv-win32-" + std::to_string(GetCurrentProcessId());
-    const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
+    CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
     const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(server, INVALID_HANDLE_VALUE);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
     ASSERT_NE(held::win32::HoldPort(port), held::kNone);
     const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(CreateThread(nullptr, 0, AbortSoon, ready, 0, nullptr));
@@ -316,37 +285,24 @@ TEST(Win32Role, Child) {
     char byte = 0;
     DWORD n = 0;
     ReadFile(port, &byte, 1, &n, nullptr);
-  } else if (std::string(role) == "key-3") {
-    // A console of its own, for the Ctrl-C event; the output stays ours.
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    FreeConsole();
-    AllocConsole();
-    SetStdHandle(STD_OUTPUT_HANDLE, out);
-    InstallAbortHandler();
-    OpenLogAndLock(dir, log);
-    const int key = console_keys::Next(Key3ThenWait);
-    std::printf("answered %d\n", key);
   }
   std::fflush(stdout);
   ExitProcess(0);
 }
 
-// Every way out of a console event the handler takes, whatever the run's
-// thread was in: a read on a synchronous handle (Windows lets no other call
-// on it pass), the heap's lock held, or a question read in raw mode where
-// Ctrl-C comes as the key 3. The log's stamped line, the lock file gone, the
-// console's line, status 1.
+// A console event's way out whatever the run's thread is in: a read on a
+// synchronous handle with the heap's lock held (on Windows no other call on
+// that handle passes), or a question, where Ctrl-C comes as the key 3. The
+// log's stamped line, the lock file gone, the console's line, status 1.
 TEST(Win32AbortHandler, EndsTheProcessWhateverTheRunsThreadWasIn) {
-  for (const char* role : {"abort-in-read", "key-3"}) {
-    SCOPED_TRACE(role);
+  for (const char* role : {"read with the heap locked", "key 3"}) {
     Folder dir;
-    const Child child = RunRole(role, dir);
-    EXPECT_EQ(child.status, 1u) << child.out;
-    EXPECT_NE(child.out.find("\n-- aborted\n"), std::string::npos) << child.out;
-    const std::string log = Contents(dir / "run.log");
-    EXPECT_EQ(log.rfind("CorvUpdater.exe\r\n000012: Searching\r\n", 0), 0u) << log;
-    EXPECT_NE(log.find("-- aborted\r\n"), std::string::npos) << log;
-    EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort1"));
+    const auto [status, out] = RunChild(role, dir);
+    EXPECT_EQ(status, 1u) << role << out;
+    EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << role << out;
+    EXPECT_EQ(Contents(dir / "run.log").find("CorvUpdater.exe\r\n000012: Searching\r\n"), 0u) << role;
+    EXPECT_NE(Contents(dir / "run.log").find(": -- aborted\r\n"), std::string::npos) << role;
+    EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort1")) << role;
   }
 }
 
