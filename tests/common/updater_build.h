@@ -166,9 +166,7 @@ inline void EnsurePorts() {
   (void)done;
 }
 
-// The saved port's key as the 64-bit reg tool sees the 32-bit view the
-// program uses.
-constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Wow6432Node\\Oxlerand\\Corvanta";
+constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Wow6432Node\\Oxlerand\\Corvanta";  // the 32-bit view
 
 }  // namespace wine
 
