@@ -13,6 +13,7 @@
 #include "link/exchange.h"
 #include "payloads/mcu_table.h"
 #include "platform/registry_store.h"
+#include "platform/system_error.h"
 
 namespace corv {
 
@@ -133,7 +134,14 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   WriteTransferSummary(ctx.Detail(), "Bytes sent = ", p.BytesSent() - sent, ctx.clock.TickMs() - start);
   ctx.Detail() << "OK - Flash has been updated\r\n";
   ctx.settings.traceEnabled = true;
-  RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
+  // A user without the rights to write the saved port is told once; the
+  // flash stays updated.
+  const int refused = RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
+  if (refused != 0 && !ctx.settings.portSaveRefused) {
+    ctx.settings.portSaveRefused = true;
+    ctx.Detail() << "Cannot save the port in the registry value HKEY_LOCAL_MACHINE\\" << kSavedPortPath << "\r\n"
+                 << SystemErrorText(refused) << "\r\n";
+  }
   return true;
 }
 

@@ -73,11 +73,20 @@ class Table {
     return err;
   }
 
-  // The abort handler's way out: every registered entry, by the record alone.
-  void ReleaseEverything() {
+  // The abort handler's way out: every registered entry, by the record alone,
+  // each by `step` when given (a system whose handler must leave some things
+  // to the process's end), else by the record's own step.
+  void ReleaseEverything(GiveBackStep step = nullptr) {
     for (Kind kind : kReleaseOrder) {
       for (Entry& e : entries_) {
-        if (e.held && e.kind == kind) GiveBack(e);
+        if (!e.held || e.kind != kind) continue;
+        if (step && !e.owner) {
+          step(e);
+          std::atomic_thread_fence(std::memory_order_seq_cst);
+          e.held = 0;
+        } else {
+          GiveBack(e);
+        }
       }
     }
   }

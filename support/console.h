@@ -32,7 +32,7 @@ Console& TerminalConsole();
 class ScriptedConsole : public Console {
  public:
   explicit ScriptedConsole(std::string keys = {}) : keys_(std::move(keys)) {}
-  void Write(std::string_view text) override { output_.append(text); }
+  void Write(std::string_view text) override { output_.append(text), ++writes_; }
   void Flush() override {}
   int ReadKey() override {
     if (next_ >= keys_.size()) return -1;
@@ -50,13 +50,16 @@ class ScriptedConsole : public Console {
   // How often the console was given back (every way out does it).
   int Restores() const { return restores_; }
   const std::string& Output() const { return output_; }
-  void ClearOutput() { output_.clear(); }
+  // The writes since the output was last cleared.
+  int Writes() const { return writes_; }
+  void ClearOutput() { output_.clear(), writes_ = 0; }
 
  private:
   std::string keys_;
   size_t next_ = 0;
   std::string pressed_;
   std::string output_;
+  int writes_ = 0;
   int restores_ = 0;
 };
 

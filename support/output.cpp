@@ -8,7 +8,7 @@ Output::Output(Console& console, Clock& clock, const RunSettings& settings)
 
 Output::~Output() { CloseLog(); }
 
-void Output::Level::Put(char c) {
+void Output::Level::PutText(std::string_view text) {
   bool shown = false;
   switch (show_) {
     case Show::Always: shown = true; break;
@@ -17,8 +17,26 @@ void Output::Level::Put(char c) {
     case Show::DetailedDebug: shown = out_.settings_.detailedDebug; break;
     case Show::Never: shown = false; break;
   }
-  if (shown) out_.ConsolePut(c);
-  if (logged_) out_.LogPut(c);
+  for (char c : text) {
+    if (shown) out_.ConsolePut(c);
+    if (logged_) out_.LogPut(c);
+  }
+  out_.WritePending();
+}
+
+void Output::WritePending() {
+  if (!consolePending_.empty()) {
+    console_.Write(consolePending_);
+    consolePending_.clear();
+  }
+  if (!logPending_.empty()) {
+    // Noted as open before the bytes land: a signal in between adds a line
+    // end too many rather than joining its line to the run's.
+    log_.Note(LogLine::Open);
+    log_.Write(logPending_);
+    if (logPendingStamped_) log_.Note(LogLine::Stamped);
+    logPending_.clear();
+  }
 }
 
 namespace {
@@ -42,6 +60,7 @@ void Output::Line::Note(char c) {
 void Output::StartLine() {
   if (consoleLine_.open) ConsolePut('\r');
   if (logLine_.open) LogPut('\r');
+  WritePending();
 }
 
 void Output::FinishLine() {
@@ -55,23 +74,22 @@ void Output::ConsolePut(char c) {
   consoleLine_.Note(c);
   if (c == '\n') return;
   if (c == '\r') c = '\n';
-  console_.Write(std::string_view(&c, 1));
+  consolePending_.push_back(c);
 }
 
 void Output::LogPut(char c) {
   if (!log_.IsOpen() || c == '\n') return;
   if (logLine_.Breaks(c)) LogPut('\r');
   logLine_.Note(c);
+  logPendingStamped_ = c == '\r';
   if (c != '\r') {
-    log_.Note(LogLine::Open);
-    log_.Write(std::string_view(&c, 1));
+    logPending_.push_back(c);
     return;
   }
   // The stamp opens the next line and tells when this one ended.
   char line[16] = {'\r', '\n'};
   const size_t n = 2 + FormatLogStamp(clock_.TickMs() - logOpenedAt_, line + 2);
-  log_.Write(std::string_view(line, n));
-  log_.Note(LogLine::Stamped);
+  logPending_.append(line, n);
 }
 
 bool Output::OpenLog(const std::string& folder, const std::string& programPath) {

@@ -64,15 +64,20 @@ class Output {
   class Level : public OutStream {
    public:
     Level(Output& out, Show show, bool logged) : out_(out), show_(show), logged_(logged) {}
-    void Put(char c) override;
+    void Put(char c) override { PutText(std::string_view(&c, 1)); }
+    // The piece goes to the console and the log in one write each.
+    void PutText(std::string_view text) override;
 
    private:
     Output& out_;
     Show show_;
     bool logged_;
   };
+  // Add one character to what the console and the log get next.
   void ConsolePut(char c);
   void LogPut(char c);
+  // Writes what the last piece gave the console and the log.
+  void WritePending();
 
   Console& console_;
   Clock& clock_;
@@ -84,10 +89,13 @@ class Output {
   Level plain_{*this, Show::Always, false};
   Line consoleLine_;
   Line logLine_;
-  // The log is written through as it comes, as the console is: what a signal
-  // appends follows what the run wrote, and the file notes how the last line
-  // stands.
+  // The log is written through as it comes, as the console is, one write a
+  // piece: what a signal appends follows what the run wrote, and the file
+  // notes how the last line stands.
   LogFile log_;
+  std::string consolePending_;
+  std::string logPending_;
+  bool logPendingStamped_ = false;  // the pending bytes end with a stamp
   std::string logPath_;
   std::string logError_;
   uint32_t logOpenedAt_ = 0;

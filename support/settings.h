@@ -25,6 +25,7 @@ struct RunSettings {
   std::string parameterFile;     // positional argument
   bool manufacturingMode = false;    // parameter-file key CorvManufacture
   bool traceEnabled = false;     // per-packet trace allowed
+  bool portSaveRefused = false;  // the saved port's refusal already told (once a run)
   std::string homeFolder;        // CORVUPDATER; "" when unset
   std::string lockFolder;        // CORVANTALOCKDIR; "" when unset: no lock files
 };

@@ -3,21 +3,24 @@
 
 namespace corv {
 
+// Each piece reaches the stream in one PutText, so that a sink that writes
+// through makes one write of it.
 OutStream& operator<<(OutStream& s, std::string_view text) {
-  for (char c : text) s.Put(c);
+  s.PutText(text);
   return s;
 }
 
 OutStream& operator<<(OutStream& s, char c) {
-  s.Put(c);
+  s.PutText(std::string_view(&c, 1));
   return s;
 }
 
 OutStream& operator<<(OutStream& s, Dec d) {
   // 64-bit magnitude so that INT32_MIN has a positive counterpart.
   int64_t v = d.value;
+  std::string text;
   if (v < 0) {
-    s.Put('-');
+    text.push_back('-');
     v = -v;
   }
   char digits[12];
@@ -26,21 +29,27 @@ OutStream& operator<<(OutStream& s, Dec d) {
     digits[n++] = static_cast<char>('0' + v % 10);
     v /= 10;
   } while (v != 0);
-  for (int i = n; i < d.width; ++i) s.Put('0');
-  while (n > 0) s.Put(digits[--n]);
+  for (int i = n; i < d.width; ++i) text.push_back('0');
+  while (n > 0) text.push_back(digits[--n]);
+  s.PutText(text);
   return s;
 }
 
 OutStream& operator<<(OutStream& s, Hex h) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   int digits = h.digits < 0 ? 0 : (h.digits > 8 ? 8 : h.digits);
-  for (int i = digits - 1; i >= 0; --i) s.Put(kDigits[(h.value >> (4 * i)) & 0xF]);
+  char text[8];
+  for (int i = digits - 1; i >= 0; --i) text[digits - 1 - i] = kDigits[(h.value >> (4 * i)) & 0xF];
+  s.PutText(std::string_view(text, static_cast<size_t>(digits)));
   return s;
 }
 
 OutStream& operator<<(OutStream& s, Padded p) {
-  for (int i = static_cast<int>(p.text.size()); i < p.width; ++i) s.Put(' ');
-  return s << p.text;
+  const size_t width = p.width > 0 ? static_cast<size_t>(p.width) : 0;
+  std::string text(width > p.text.size() ? width - p.text.size() : 0, ' ');
+  text.append(p.text);
+  s.PutText(text);
+  return s;
 }
 
 void WriteBigEndian(OutStream& s, uint32_t value, int count) {

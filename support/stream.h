@@ -12,6 +12,11 @@ namespace corv {
 class OutStream {
  public:
   virtual void Put(char c) = 0;
+  // One piece (a text, a number, a character) at once; character by character
+  // unless the stream takes it whole.
+  virtual void PutText(std::string_view text) {
+    for (char c : text) Put(c);
+  }
 
  protected:
   ~OutStream() = default;

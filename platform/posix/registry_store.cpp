@@ -8,8 +8,9 @@ namespace corv {
 
 std::string RegGetMachineString(std::string_view path) { return RegGetString(MachineHivePath(), path); }
 
-void RegSetMachineString(std::string_view path, std::string_view text) {
+int RegSetMachineString(std::string_view path, std::string_view text) {
   RegSetString(MachineHivePath(), path, text);
+  return 0;
 }
 
 }  // namespace corv

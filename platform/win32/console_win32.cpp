@@ -5,13 +5,32 @@
 // line's piped answers work and the end of its input declines. The Escape test
 // asks only a console (_kbhit); for a pipe or a file it answers false and reads
 // nothing, so answers piped in for later questions are kept. _getch changes
-// no console mode: there is nothing to give back.
+// no console mode: there is nothing to give back (the Quick Edit mode belongs
+// to the port, platform/win32/held_record.h). Ctrl-C at a question is the
+// console's Ctrl-C event, not a key (platform/win32/console_keys.h).
 #include <conio.h>
 #include <windows.h>
 
+#include "platform/win32/console_keys.h"
 #include "support/console.h"
 
 namespace corv {
+
+int console_keys::Next(int (*next)()) {
+  for (;;) {
+    const int key = next();
+    if (key == 3) {
+      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+      continue;
+    }
+    // A function or arrow key comes as a prefix and a code; neither is a "Y".
+    if (key == 0 || key == 0xE0) {
+      next();
+      return 0;
+    }
+    return key & 0xFF;
+  }
+}
 
 namespace {
 class WindowsConsole : public Console {
@@ -29,13 +48,7 @@ class WindowsConsole : public Console {
 
   int ReadKey() override {
     if (!InputIsConsole()) return ReadByte();
-    int key = _getch();
-    // A function or arrow key comes as a prefix and a code; neither is a "Y".
-    if (key == 0 || key == 0xE0) {
-      _getch();
-      return 0;
-    }
-    return key & 0xFF;
+    return console_keys::Next(_getch);
   }
 
   int PollKey() override {

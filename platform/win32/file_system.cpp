@@ -72,9 +72,25 @@ bool RemoveFile(const std::string& name, std::string* error) {
   return Fail(error);
 }
 
+namespace {
+// MoveFileEx onto an existing file, replacing it. A virus scanner or an
+// indexer opens a file that was just written for a moment; the move then
+// fails with "Access is denied" or a sharing violation, and is tried again
+// for about a second before the failure stands.
+bool MoveFileRetrying(const std::string& from, const std::string& to) {
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD err = GetLastError();
+    if (attempt == 20 || (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION)) return false;
+    Sleep(50);
+    SetLastError(err);
+  }
+}
+}  // namespace
+
 bool RenameFile(const std::string& from, const std::string& to, std::string* error) {
   // A rename onto an existing file replaces it, as the program expects.
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  if (MoveFileRetrying(from, to)) return true;
   return Fail(error);
 }
 
@@ -173,7 +189,7 @@ ReplaceResult ReplaceWholeFile(const std::string& file, const std::string& temp,
   // on disk; a read-only old file is made writable first, as a rename on POSIX
   // replaces it too.
   MakeWritable(file);
-  if (!MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileRetrying(temp, file)) {
     error = GetLastError();
     if (found != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(file.c_str(), found);
     DeleteFileA(temp.c_str());

@@ -1,4 +1,7 @@
-// The log's file on a handle, held in the record from its making to its close.
+// The log's file on two handles, held in the record from its making to its
+// close: the run writes through one; the abort handler appends its line
+// through the other, so that it never waits for a write the run's stopped
+// thread was in (Windows serializes the calls on one synchronous handle).
 #include "platform/log_file.h"
 
 #include <windows.h>
@@ -10,17 +13,30 @@ namespace corv {
 int LogFile::Create(const std::string& path, bool& exists) {
   Close();
   exists = false;
-  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = GetLastError();
     exists = err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;
     return static_cast<int>(err);
   }
-  token_ = held::win32::HoldLog(h);
-  if (token_ == held::kNone) {
+  // Append-only access: every write lands at the end of the file, wherever
+  // the run's handle stands.
+  const HANDLE tail = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD err = tail == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+  if (err == 0) {
+    token_ = held::win32::HoldLog(h, tail);
+    if (token_ == held::kNone) {
+      err = ERROR_TOO_MANY_OPEN_FILES;
+      CloseHandle(tail);
+    }
+  }
+  if (err != 0) {
+    // A log the abort handler could not end is not made.
     CloseHandle(h);
-    return ERROR_TOO_MANY_OPEN_FILES;
+    DeleteFileA(path.c_str());
+    return static_cast<int>(err);
   }
   Note(LogLine::Bare);
   return 0;

@@ -200,6 +200,9 @@ std::unique_ptr<SerialPort> Win32PortDriver::Open(int16_t port, const LineSettin
     CloseHandle(h);
     return fail(OpenOutcome::OtherError, ERROR_TOO_MANY_OPEN_FILES);
   }
+  // A line error left pending by the port's last user, with abort-on-error on,
+  // fails every call but this one until it is cleared.
+  ClearCommError(h, nullptr, nullptr);
   // A failed step is reported, and its code kept for the caller, before the
   // device is closed again.
   DWORD err = ApplyLine(h, line);

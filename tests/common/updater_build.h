@@ -166,7 +166,7 @@ inline void EnsurePorts() {
   (void)done;
 }
 
-constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Oxlerand\\Corvanta";
+constexpr const char* kCorvantaKey = "HKLM\\SOFTWARE\\Wow6432Node\\Oxlerand\\Corvanta";  // the 32-bit view
 
 }  // namespace wine
 

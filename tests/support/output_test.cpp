@@ -220,5 +220,18 @@ TEST(OutputLines, LogWrittenThroughAndMirrored) {
   EXPECT_EQ(std::string(stamp, FormatLogStamp(4294967295u, stamp)), "4294967295: ");
 }
 
+// A piece (a text, a number, a line end, a mark) is one console write and is in the log at once.
+TEST(OutputLines, EachPieceWrittenAtOnceInOneWrite) {
+  TempDir dir("corv-out");
+  FakeRun r;
+  ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
+  for (const std::string piece : {"Writing to flash", "4512", "\r\n", "."}) {
+    r.console.ClearOutput();
+    piece == "4512" ? r.ctx.Notice() << Dec{4512} : r.ctx.Notice() << piece;
+    EXPECT_EQ(r.console.Writes(), 1) << piece;
+    EXPECT_TRUE(ReadFile(r.ctx.out.LogPath()).ends_with(piece == "\r\n" ? ": " : piece)) << piece;
+  }
+}
+
 }  // namespace
 }  // namespace corv

@@ -1,18 +1,25 @@
 // The Win32 backends where they differ from POSIX: replacing a read-only file,
 // deleting one, the error numbers the neutral code tells apart, the registry's
-// string values, the system's texts, and the port's open outcomes. Run under
-// Wine in CI; a real Windows behaves the same for all of these.
+// string values, the system's texts, the port's open outcomes, the abort handler.
+// Run under Wine in CI; a real Windows behaves the same for all of these.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <string>
 
 #include "link/system_port.h"
 #include "platform/conventions.h"
+#include "platform/log_file.h"
+#include "platform/win32/console_keys.h"
+#include "platform/win32/held_record.h"
+#include "run/abort_handler.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/registry_store.h"
@@ -72,6 +79,11 @@ TEST(Win32Files, ReplaceTakesTheOldFilesPlaceEvenWhenItWasReadOnly) {
   // A new file too.
   EXPECT_EQ(ReplaceWholeFile(dir / "fresh.ini", temp, "x").step, ReplaceStep::Done);
   EXPECT_EQ(Contents(dir / "fresh.ini"), "x");
+  // A scanner's moment on the file just written delays the replace, never fails it.
+  const HANDLE scanner = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  const auto close = [](LPVOID h) -> DWORD { return Sleep(300), CloseHandle(h); };
+  CloseHandle(CreateThread(nullptr, 0, close, scanner, 0, nullptr));
+  EXPECT_EQ(ReplaceWholeFile(file, temp, "newer").step, ReplaceStep::Done);
 }
 
 TEST(Win32Files, AReplaceThatCannotMakeItsTemporaryFileChangesNothing) {
@@ -140,7 +152,7 @@ TEST(Win32Names, FoldersGetABackslashAndTheLogFolderIsBesideTheProgram) {
 class Win32Registry : public ::testing::Test {
  protected:
   static constexpr const char* kKey = "SOFTWARE\\CorvTest\\Win32Registry";
-  void TearDown() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\CorvTest"); }
+  void TearDown() override { RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_32KEY, 0); }
 };
 
 TEST_F(Win32Registry, StringValuesComeBackAndAnEmptyTextDeletesTheValue) {
@@ -152,14 +164,15 @@ TEST_F(Win32Registry, StringValuesComeBackAndAnEmptyTextDeletesTheValue) {
   EXPECT_EQ(RegGetMachineString("software\\corvtest\\WIN32REGISTRY\\CommPort"), "12");
   RegSetMachineString(path, "");
   EXPECT_EQ(RegGetMachineString(path), "");
-  HKEY h = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE, &h), ERROR_SUCCESS);  // the key stays
+  HKEY h = nullptr;  // the key stays, in the 32-bit view the product line's other tools use
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &h), ERROR_SUCCESS);
   RegCloseKey(h);
 }
 
 TEST_F(Win32Registry, AValueOfAnotherTypeReadsAsEmpty) {
   HKEY h = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &h,
+                            nullptr),
             ERROR_SUCCESS);
   const DWORD three = 3;
   RegSetValueExA(h, "CommPort", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), sizeof three);
@@ -180,6 +193,81 @@ TEST(Win32Port, PortsThatDoNotExistAreNotPresent) {
   }
   // A failed open is told to the caller, not reported.
   EXPECT_EQ(reported, "");
+}
+
+// This program again as a child in `role`: its status (99: hung) and output.
+std::pair<DWORD, std::string> RunChild(const char* role, const Folder& dir) {
+  SetEnvironmentVariableA("CORV_WIN32_ROLE", role);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput =
+      CreateFileA((dir / "out").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  std::string command = "\"" + OwnProgramPath(nullptr) + "\" --gtest_filter=Win32Role.Child";
+  PROCESS_INFORMATION pi{};
+  DWORD status = 99;
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.path.c_str(), &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    GetExitCodeProcess(pi.hProcess, &status);
+  }
+  CloseHandle(si.hStdOutput);
+  return {status, Contents(dir / "out")};
+}
+
+// A console event's thread, its C run-time data made before the heap is locked.
+DWORD WINAPI AbortSoon(LPVOID ready) {
+  errno = 0;
+  SetEvent(ready);
+  Sleep(300);
+  return std::raise(SIGABRT);
+}
+
+TEST(Win32Role, Child) {
+  const char* role = std::getenv("CORV_WIN32_ROLE");
+  if (!role) GTEST_SKIP() << "a child of the tests below";
+  const HANDLE stdOut = GetStdHandle(STD_OUTPUT_HANDLE);
+  FreeConsole();  // a console of its own for the Ctrl-C event; the output stays the file
+  AllocConsole();
+  SetStdHandle(STD_OUTPUT_HANDLE, stdOut);
+  InstallAbortHandler();
+  LogFile log;
+  bool exists = false;
+  int error = 0;
+  ASSERT_EQ(log.Create("run.log", exists), 0);
+  log.Write("CorvUpdater.exe\r\n000012: Searching");
+  log.Note(LogLine::Open);
+  ASSERT_NE(held::MakeLockFile("lockCorvantaCommPort1", error), held::kNone);
+  if (std::string(role) == "key 3") {
+    console_keys::Next([] { static int keys = 0; return Sleep(keys++ ? INFINITE : 0), 3; });
+  } else {
+    // The port: a pipe's client no one writes to, read with the heap's lock held.
+    const std::string name = "\\\\.\\pipe\\corv-win32-" + std::to_string(GetCurrentProcessId());
+    CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
+    const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held::win32::HoldPort(port), held::kNone);
+    const HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CloseHandle(CreateThread(nullptr, 0, AbortSoon, ready, 0, nullptr));
+    WaitForSingleObject(ready, INFINITE);
+    HeapLock(GetProcessHeap());
+    DWORD n = 0, byte = 0;
+    ReadFile(port, &byte, 1, &n, nullptr);
+  }
+  ExitProcess(0);
+}
+
+// A console event's way out whatever the run's thread is in: a read on a synchronous handle (on
+// Windows no other call on it passes) with the heap's lock held, or a question (Ctrl-C is the key 3).
+TEST(Win32AbortHandler, EndsTheProcessWhateverTheRunsThreadWasIn) {
+  for (const char* role : {"read with the heap locked", "key 3"}) {
+    Folder dir;
+    const auto [status, out] = RunChild(role, dir);
+    EXPECT_EQ(status, 1u) << role << out;
+    EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << role << out;
+    EXPECT_TRUE(std::regex_match(Contents(dir / "run.log"), std::regex("CorvUpdater.exe\r\n000012: Searching\r\n"
+                                                                        "\\d{6}: -- aborted\r\n\\d{6}: ")));
+    EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort1")) << role;
+  }
 }
 
 }  // namespace
