@@ -2,7 +2,8 @@
 // one under Wine, see updater_build.h) with its output on a pipe, reading that
 // output until a text shows, its exit status, CorvSim started and serving, and
 // a program run to its end.
-// Real time.
+// Real time. Every child is made with ForkChild and signalled with
+// SignalChild, so a pid that is not a child the rig made is never used.
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -18,6 +22,26 @@
 #include "tests/common/updater_build.h"
 
 namespace corv::testing {
+
+// A fork that fails is reported and gives -1; the caller then has no child.
+inline pid_t ForkChild() {
+  const pid_t pid = fork();
+  if (pid < 0) std::fprintf(stderr, "fork: %s\n", std::strerror(errno));
+  return pid;
+}
+
+// Signals a child the rig made. Any other pid is left alone: kill(-1) reaches
+// every process the test may signal (as root, all of them) and kill(0) the
+// test's own process group.
+inline void SignalChild(pid_t pid, int sig) {
+  if (pid > 0) kill(pid, sig);
+}
+
+// Waits for a child the rig made; -1 for any other pid (waitpid(-1) would reap
+// a child that is not ours).
+inline pid_t ReapChild(pid_t pid, int* status, int options) {
+  return pid > 0 ? waitpid(pid, status, options) : -1;
+}
 
 struct Child {
   pid_t pid = -1;
@@ -39,9 +63,18 @@ struct Launch {
 inline Child Start(const std::string& program, const std::vector<std::string>& args, const Launch& how) {
   int toChild[2] = {-1, -1}, fromChild[2];
   if (how.input == Input::Pipe && pipe(toChild) != 0) return {};
-  if (pipe(fromChild) != 0) return {};
+  if (pipe(fromChild) != 0) {
+    if (toChild[0] >= 0) close(toChild[0]), close(toChild[1]);
+    return {};
+  }
   Child c;
-  c.pid = fork();
+  c.pid = ForkChild();
+  if (c.pid < 0) {
+    if (toChild[0] >= 0) close(toChild[0]), close(toChild[1]);
+    close(fromChild[0]);
+    close(fromChild[1]);
+    return {};
+  }
   if (c.pid == 0) {
     if (how.input == Input::Pipe) {
       dup2(toChild[0], 0);
@@ -105,6 +138,7 @@ inline void Drain(int fd, std::string& out) {
 
 // The exit status, or -1 when it has not ended within `seconds` (it is then killed).
 inline int WaitFor(pid_t pid, int seconds) {
+  if (pid <= 0) return -1;
   for (int i = 0; i < seconds * 20; ++i) {
     int st = 0;
     if (waitpid(pid, &st, WNOHANG) == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -121,8 +155,10 @@ inline int Wait(Child& c) {
   if (c.in >= 0) close(c.in);
   c.in = -1;
   int status = 0;
-  waitpid(c.pid, &status, 0);
-  close(c.out);
+  const bool reaped = ReapChild(c.pid, &status, 0) == c.pid;
+  if (c.out >= 0) close(c.out);
+  c.out = -1;
+  if (!reaped) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -133,6 +169,18 @@ inline Child StartSim(const std::string& program, const std::vector<std::string>
   Child sim = Start(program, args, how);
   if (sim.pid > 0) ReadUntil(sim.out, said, "ready " + args.back(), seconds);
   return sim;
+}
+
+// Has CorvSim write the unit's state and waits until it says it did, so the
+// file read next is this moment's state and not an earlier one; false when it
+// did not say so within `seconds`.
+inline bool SnapshotSim(const Child& sim, int seconds) {
+  std::string said;
+  Drain(sim.out, said);  // what it said before this request
+  said.clear();
+  SignalChild(sim.pid, SIGUSR2);
+  ReadUntil(sim.out, said, "state written\n", seconds);
+  return said.find("state written\n") != std::string::npos;
 }
 
 struct Finished {
@@ -147,6 +195,7 @@ struct Finished {
 inline Finished RunToEnd(const std::string& program, const std::vector<std::string>& args, const Launch& how,
                          const std::string& input, int readSeconds, int waitSeconds) {
   Child c = Start(program, args, how);
+  if (c.pid < 0) return {-1, ""};
   if (how.input == Input::Pipe && !Feed(c, input)) return {-1, ""};
   Finished r;
   ReadUntil(c.out, r.out, "", readSeconds);

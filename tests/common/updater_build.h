@@ -102,6 +102,11 @@ inline int RunTool(const std::vector<std::string>& argv, std::string* output = n
   const int fd = mkstemp(path);
   if (fd < 0) return -1;
   const pid_t pid = fork();
+  if (pid < 0) {
+    close(fd);
+    unlink(path);
+    return -1;
+  }
   if (pid == 0) {
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, 0);

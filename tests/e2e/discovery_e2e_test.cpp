@@ -65,7 +65,7 @@ TEST(DiscoveryE2E, PortSearchFindsCorvSimOnCom3AndConnects) {
   EXPECT_FALSE(fs::exists(locks + "/lockCorvantaCommPort3"));
 
   // CorvSim is still serving and ends cleanly.
-  kill(sim.pid, SIGTERM);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   EXPECT_EQ(WaitFor(sim.pid, 10), 0);
   close(sim.out);
   EXPECT_FALSE(fs::exists(root + "/com3"));
@@ -97,14 +97,14 @@ TEST(DiscoveryE2E, SignalWhileWaitingForThePowerCycleRemovesTheLock) {
   ReadUntil(run.out, out, "please turn the unit power off and on now\n", 60);
   ASSERT_NE(out.find("Opening COM5\nUsing CORVANTALOCKDIR=" + locks + "\n"), std::string::npos) << out;
   EXPECT_TRUE(fs::exists(locks + "lockCorvantaCommPort5"));
-  kill(run.pid, SIGTERM);
+  corv::testing::SignalChild(run.pid, SIGTERM);
   ReadUntil(run.out, out, "-- aborted\n", 10);
   EXPECT_EQ(WaitFor(run.pid, 10), 1);
   close(run.out);
   EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(locks + "lockCorvantaCommPort5"));
 
-  kill(sim.pid, SIGTERM);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   EXPECT_EQ(WaitFor(sim.pid, 10), 0);
   close(sim.out);
 }

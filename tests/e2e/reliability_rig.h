@@ -68,6 +68,11 @@ struct LiveRun {
   // Waits for the end (killing it after `seconds`), reading all it says.
   int Finish(int seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    if (pid <= 0) {
+      ADD_FAILURE() << "CorvUpdater was never started";
+      Close();
+      return status;
+    }
     while (status < 0) {
       pollfd p{out, POLLIN, 0};
       if (poll(&p, 1, 50) > 0) {
@@ -79,7 +84,7 @@ struct LiveRun {
       if (waitpid(pid, &st, WNOHANG) == pid) {
         status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
       } else if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
+        testing::SignalChild(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         ADD_FAILURE() << "CorvUpdater did not end within " << seconds << " s:\n" << text;
         status = -1;
@@ -162,7 +167,7 @@ class UnitsBench {
   void Stop(int port, int sig) {
     auto it = sims_.find(port);
     if (it == sims_.end()) return;
-    kill(it->second.pid, sig);
+    testing::SignalChild(it->second.pid, sig);
     const int st = e2e::WaitFor(it->second.pid, 10);
     if (sig == SIGTERM) {
       EXPECT_EQ(st, 0);
@@ -173,14 +178,13 @@ class UnitsBench {
   // The user switches the unit off and on.
   void PowerCycle(int port) {
     auto it = sims_.find(port);
-    if (it != sims_.end()) kill(it->second.pid, SIGUSR1);
+    if (it != sims_.end()) testing::SignalChild(it->second.pid, SIGUSR1);
   }
   // The unit's state as CorvSim last wrote it.
   std::map<std::string, std::string> State(int port) {
     auto it = sims_.find(port);
     if (it != sims_.end()) {
-      kill(it->second.pid, SIGUSR2);
-      usleep(300000);
+      EXPECT_TRUE(testing::SnapshotSim(it->second, 10)) << "CorvSim wrote no state";
     }
     std::map<std::string, std::string> s;
     std::istringstream in(ReadFileText(dir_ + "/state" + std::to_string(port) + ".txt"));
@@ -196,8 +200,16 @@ class UnitsBench {
     int toChild[2], fromChild[2];
     LiveRun r;
     if (pipe(toChild) != 0) return r;
-    if (pipe(fromChild) != 0) return r;
-    r.pid = fork();
+    if (pipe(fromChild) != 0) {
+      close(toChild[0]);
+      close(toChild[1]);
+      return r;
+    }
+    r.pid = testing::ForkChild();
+    if (r.pid < 0) {
+      for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+      return r;
+    }
     if (r.pid == 0) {
       dup2(toChild[0], 0);
       dup2(fromChild[1], 1);
@@ -227,7 +239,7 @@ class UnitsBench {
     r.out = master;
     r.slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
     tcgetattr(r.slave, &r.before);
-    r.pid = fork();
+    r.pid = testing::ForkChild();
     if (r.pid == 0) {
       setsid();
       const int tty = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
@@ -238,6 +250,7 @@ class UnitsBench {
       for (int sig : how.ignored) signal(sig, SIG_IGN);
       if (!how.background) Exec(args);
       const pid_t job = fork();
+      if (job < 0) _exit(127);
       if (job == 0) {
         setpgid(0, 0);
         Exec(args);

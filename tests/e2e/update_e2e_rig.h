@@ -126,7 +126,12 @@ class Sandbox {
     const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
     tcgetattr(slave, &t.before);
     const std::string program = program_;
-    const pid_t pid = fork();
+    const pid_t pid = testing::ForkChild();
+    if (pid < 0) {
+      close(slave);
+      close(master);
+      return t;
+    }
     if (pid == 0) {
       setsid();
       const int tty = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
@@ -173,8 +178,7 @@ class Sandbox {
   // The unit's state as CorvSim writes it (key=value lines) at this moment.
   std::map<std::string, std::string> State() {
     if (sim_.pid > 0) {
-      kill(sim_.pid, SIGUSR2);
-      usleep(300000);
+      EXPECT_TRUE(testing::SnapshotSim(sim_, 10)) << "CorvSim wrote no state";
     }
     std::map<std::string, std::string> s;
     std::istringstream in(ReadFileText(dir_ + "/state.txt"));
@@ -200,7 +204,7 @@ class Sandbox {
 
   void StopSim() {
     if (sim_.pid <= 0) return;
-    kill(sim_.pid, SIGTERM);
+    testing::SignalChild(sim_.pid, SIGTERM);
     EXPECT_EQ(WaitFor(sim_.pid, 10), 0);
     close(sim_.out);
     sim_.pid = -1;

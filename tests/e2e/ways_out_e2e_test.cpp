@@ -56,7 +56,7 @@ TEST(WaysOutE2E, AbortSignalAtEachStage) {
     ASSERT_TRUE(bench.Serve(1, ""));
     LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"});
     ASSERT_TRUE(r.WaitFor(s.line, 60)) << what << "\n" << r.text;
-    kill(r.pid, s.signal);
+    corv::testing::SignalChild(r.pid, s.signal);
     EXPECT_EQ(r.Finish(20), 1) << what << "\n" << r.text;
     EXPECT_TRUE(r.Has("\r\n-- aborted\r\n")) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
@@ -77,7 +77,7 @@ TEST(WaysOutE2E, CtrlCMidFlashPassThenRecovered) {
   ASSERT_TRUE(bench.Serve(1, ""));
   LiveRun cut = bench.Run({"-d", "-y", "COM1"});
   ASSERT_TRUE(cut.WaitForAfter("Writing to flash", "..........", 60)) << cut.text;
-  kill(cut.pid, SIGINT);
+  corv::testing::SignalChild(cut.pid, SIGINT);
   EXPECT_EQ(cut.Finish(20), 1) << cut.text;
   EXPECT_TRUE(cut.Has("\n-- aborted\n")) << cut.text;
   EXPECT_FALSE(cut.Has("Success")) << cut.text;
@@ -102,7 +102,7 @@ TEST(WaysOutE2E, HangUpIgnoredAtStartLeavesTheUpdateGoing) {
   ASSERT_TRUE(bench.Serve(1, ""));
   LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"}, {.ignored = {SIGHUP}});
   ASSERT_TRUE(r.WaitForAfter("Writing to flash", "..........", 60)) << r.text;
-  kill(r.pid, SIGHUP);
+  corv::testing::SignalChild(r.pid, SIGHUP);
   EXPECT_EQ(r.Finish(180), 0) << r.text;
   EXPECT_TRUE(r.Has("Success: all operations are complete")) << r.text;
   EXPECT_FALSE(r.Has("-- aborted")) << r.text;
@@ -120,7 +120,7 @@ TEST(WaysOutE2E, SignalWhileTheConsoleIsStopped) {
   LiveRun r = bench.RunOnTerminal({"-y", "COM1"});
   ASSERT_TRUE(r.WaitFor("please turn the unit power off and on now", 90)) << r.text;
   ASSERT_EQ(tcflow(r.slave, TCOOFF), 0);
-  kill(r.pid, SIGINT);
+  corv::testing::SignalChild(r.pid, SIGINT);
   EXPECT_EQ(r.Finish(20), 1) << r.text;
   EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFileText(r.LogPath());
   EXPECT_TRUE(bench.PortFree(1));

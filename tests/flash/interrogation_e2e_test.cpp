@@ -40,8 +40,8 @@ TEST(InterrogationRun, AgainstCorvSimOverAPseudoTerminal) {
   ASSERT_NE(simOut.find("ready COM1"), std::string::npos) << simOut;
 
   const auto [status, out] =
-      corv::testing::RunToEnd(BinDir() + "/CorvUpdater", {"-i", "-y", "COM1"}, InMachine(root), "", 60, -1);
-  kill(sim.pid, SIGTERM);
+      corv::testing::RunToEnd(BinDir() + "/CorvUpdater", {"-i", "-y", "COM1"}, InMachine(root), "", 60, 60);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   corv::testing::Wait(sim);
 
   EXPECT_EQ(status, 0) << out;

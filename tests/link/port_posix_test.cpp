@@ -209,7 +209,10 @@ TEST_F(PosixPortTest, ReadsWritesAndTimeouts) {
   ASSERT_TRUE(port);
   EXPECT_EQ(port->Receive(in, 10), 0);
   ASSERT_EQ(write(master, "wxyz", 4), 4);
-  usleep(50000);
+  // Until the pseudo-terminal has passed the four bytes on to the port's side.
+  for (int i = 0, queued = 0; i < 2000 && (ioctl(HeldPortFd(), FIONREAD, &queued) != 0 || queued < 4); ++i) {
+    usleep(1000);
+  }
   EXPECT_EQ(port->Receive(in, 10), 4);
   EXPECT_TRUE(reports.empty());
 }

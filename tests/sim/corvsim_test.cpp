@@ -82,14 +82,19 @@ class CorvSimProcess {
     close(out[0]);
     return line;
   }
+  // Only a CorvSim this started is signalled or waited for (pid -1 would mean
+  // every process, and any child).
   int Stop(int sig) {
+    if (pid_ <= 0) return -1;
     kill(pid_, sig);
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  void Signal(int sig) { kill(pid_, sig); }
+  void Signal(int sig) {
+    if (pid_ > 0) kill(pid_, sig);
+  }
   std::string StatePath() const { return root_ + "/state.txt"; }
   std::string LinkPath() const { return root_ + "/com5"; }
 
@@ -140,8 +145,10 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
 
   // A power cycle: the boot loader's window, then the software again.
   sim.Signal(SIGUSR1);
-  usleep(800000);
-  EXPECT_EQ(Versions(57600).size(), 12u);
+  // Asked until the software answers again, once the boot loader's window has passed.
+  std::vector<uint8_t> again = Versions(57600);
+  for (int i = 0; i < 20 && again.size() != 12u; ++i) again = Versions(57600);
+  EXPECT_EQ(again.size(), 12u);
 
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_NE(lstat(sim.LinkPath().c_str(), &st), 0) << "link removed";
