@@ -76,15 +76,15 @@ TEST(ParallelE2E, SecondRunOnTheSamePortWaitsForIt) {
   {  // A run stopped by a signal while it waits leaves the holder's lock alone.
     LiveRun third = bench.Run({"COM1"});
     ASSERT_TRUE(third.WaitFor("..", 10)) << third.text;
-    kill(third.pid, SIGINT);
+    corv::testing::SignalChild(third.pid, SIGINT);
     EXPECT_EQ(third.Finish(10), 1) << third.text;
     EXPECT_TRUE(third.Has("-- aborted")) << third.text;
     EXPECT_TRUE(fs::exists(bench.LockFile(1)));
   }
   {  // A run that waits in vain stops with the port-in-use message.
     LiveRun fourth = bench.Run({"-y", "COM1"});
-    EXPECT_NE(fourth.Finish(40), 0);
-    EXPECT_TRUE(fourth.Has("COM1 is being used by another application")) << fourth.text;
+    EXPECT_EQ(fourth.Finish(40), 1) << fourth.text;
+    EXPECT_TRUE(fourth.Has("Fatal Error: COM1 is being used by another application")) << fourth.text;
     EXPECT_FALSE(fourth.Has("Found Unit")) << fourth.text;
     EXPECT_TRUE(fs::exists(bench.LockFile(1)));
   }

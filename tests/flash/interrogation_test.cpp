@@ -176,8 +176,7 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
     rig.info.bootVersion = 3;
     SelectProgrammers(rig.link, rig.info);
     EXPECT_TRUE(rig.info.overlapped);
-    rig.info.overlapped = false;
-    rig.info.overlappedLatchedOff = true;
+    rig.info.overlappedLatchedOff = true;  // overlapped is still true from the selection above
     SelectProgrammers(rig.link, rig.info);
     EXPECT_FALSE(rig.info.overlapped);
   }

@@ -103,9 +103,8 @@ TEST(ImageCrc, StandardValuesAndPieces) {
   const uint8_t zeros[4] = {};
   EXPECT_EQ(Crc32(zeros, 4), 0x2144DF1Cu);
   ByteBlock bl = ImageBlock(ImageName::BootLoaderMcu5);
-  if (StandInPayloads()) {
-    EXPECT_EQ(ImageDataCrc(bl.data, bl.length), 0xB0071005u);
-  }
+  if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the boot loader's stand-in checksum is not known here";
+  EXPECT_EQ(ImageDataCrc(bl.data, bl.length), 0xB0071005u);
 }
 
 const ImageLayout& LayoutOf(ImageName name) {
@@ -266,6 +265,7 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   EXPECT_EQ(output.find("font06.bin"), std::string::npos) << output;
   EXPECT_EQ(RunTool("check", output), 2);
   std::filesystem::remove_all(dir);
+  if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the stand-ins' bytes were not compared";
 }
 
 }  // namespace
