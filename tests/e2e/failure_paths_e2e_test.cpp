@@ -11,7 +11,7 @@ namespace corv::e2e {
 namespace {
 
 std::string MessageOf(const std::string& job) {
-  const std::string text = ReadFileText(job);
+  const std::string text = ReadFile(job);
   const size_t at = text.find("Message=");
   if (at == std::string::npos) return "(none)";
   return text.substr(at + 8, text.find("\r\n", at) - at - 8);

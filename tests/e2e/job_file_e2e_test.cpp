@@ -33,7 +33,7 @@ TEST(JobFileE2E, LinuxLineEndsGiveTheUnitItsNewSerialNumber) {
   EXPECT_EQ(s["version"], "510");
   EXPECT_EQ(s["serial"], "20001");
   EXPECT_EQ(s["fields"], FieldsHex(20001));
-  EXPECT_EQ(ReadFileText(job), text);  // a good run leaves the job as it was
+  EXPECT_EQ(ReadFile(job), text);  // a good run leaves the job as it was
 }
 
 TEST(JobFileE2E, FatalMessageJoinsALinuxJobFile) {
@@ -44,7 +44,7 @@ TEST(JobFileE2E, FatalMessageJoinsALinuxJobFile) {
   EXPECT_EQ(r.status, 2) << r.out;
   EXPECT_TRUE(r.Has("Fatal Error: Missing EncryptedSecretKeysCRC\n")) << r.out;
   // The job's own lines stay as they were; the message is a line of its own.
-  EXPECT_EQ(ReadFileText(job), text + "Message=Missing EncryptedSecretKeysCRC\r\n");
+  EXPECT_EQ(ReadFile(job), text + "Message=Missing EncryptedSecretKeysCRC\r\n");
   EXPECT_EQ(box.State()["serial"], "12345");
 }
 

@@ -41,7 +41,7 @@ TEST(ParallelE2E, EightUnitsAtOnce) {
     const std::string log = r.LogPath();
     EXPECT_FALSE(log.empty()) << r.text;
     logs.insert(log);
-    const std::string logText = ReadFileText(log);
+    const std::string logText = ReadFile(log);
     EXPECT_NE(logText.find("Serial No:    " + SerialOf(port)), std::string::npos) << log;
     EXPECT_TRUE(bench.PortFree(port));
   }

@@ -154,7 +154,7 @@ TEST(PortHeldE2E, FoundLockFileLeftAsItWas) {
   RunResult r = box.Run({"-y", "-i"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(r.Has("Using CORVANTALOCKDIR=")) << r.out;
-  EXPECT_EQ(ReadFileText(lockFile), "another run");
+  EXPECT_EQ(ReadFile(lockFile), "another run");
 }
 
 }  // namespace

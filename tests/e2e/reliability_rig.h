@@ -40,7 +40,7 @@ struct LiveRun {
   std::string text;  // console output so far
   int status = -1;   // exit status once ended
 
-  bool Has(const std::string& t) const { return text.find(t) != std::string::npos; }
+  bool Has(const std::string& t) const { return testing::Contains(text, t); }
   // Reads until `t` appears; false when `seconds` pass or the output ends first.
   bool WaitFor(const std::string& t, int seconds) {
     ReadUntil(out, text, t, seconds);
@@ -187,7 +187,7 @@ class UnitsBench {
       EXPECT_TRUE(testing::SnapshotSim(it->second, 10)) << "CorvSim wrote no state";
     }
     std::map<std::string, std::string> s;
-    std::istringstream in(ReadFileText(dir_ + "/state" + std::to_string(port) + ".txt"));
+    std::istringstream in(ReadFile(dir_ + "/state" + std::to_string(port) + ".txt"));
     for (std::string line; std::getline(in, line);) {
       const size_t eq = line.find('=');
       if (eq != std::string::npos) s[line.substr(0, eq)] = line.substr(eq + 1);
@@ -306,7 +306,7 @@ class UnitsBench {
 // The last line of a log file with text after its stamp, without the stamp
 // and the line end (a closed log ends with the stamp that would open the next line).
 inline std::string LastLogLine(const std::string& path) {
-  std::istringstream in(ReadFileText(path));
+  std::istringstream in(ReadFile(path));
   std::string last;
   for (std::string line; std::getline(in, line);) {
     while (!line.empty() && line.back() == '\r') line.pop_back();

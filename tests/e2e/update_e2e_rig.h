@@ -38,7 +38,7 @@ using testing::ReadUntil;
 using testing::Start;
 using testing::WaitFor;
 
-inline std::string ReadFileText(const std::string& path) { return testing::ReadFile(path); }
+using testing::ReadFile;
 
 // Starts `program` in `dir` with `input` on its standard input (then its end),
 // output on a pipe, and `env` on top of ours.
@@ -54,12 +54,8 @@ struct RunResult {
   int status = -1;
   std::string out;
   double seconds = 0;
-  bool Has(const std::string& text) const { return out.find(text) != std::string::npos; }
-  size_t Count(const std::string& text) const {
-    size_t n = 0;
-    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
-    return n;
-  }
+  bool Has(const std::string& text) const { return testing::Contains(out, text); }
+  size_t Count(const std::string& text) const { return testing::Count(out, text); }
 };
 
 class Sandbox {
@@ -181,7 +177,7 @@ class Sandbox {
       EXPECT_TRUE(testing::SnapshotSim(sim_, 10)) << "CorvSim wrote no state";
     }
     std::map<std::string, std::string> s;
-    std::istringstream in(ReadFileText(dir_ + "/state.txt"));
+    std::istringstream in(ReadFile(dir_ + "/state.txt"));
     for (std::string line; std::getline(in, line);) {
       const size_t eq = line.find('=');
       if (eq != std::string::npos) s[line.substr(0, eq)] = line.substr(eq + 1);
@@ -196,7 +192,7 @@ class Sandbox {
     for (const auto& e : fs::directory_iterator(dir_ + "/LogFiles")) {
       if (newest.empty() || e.path().string() > newest) newest = e.path().string();
     }
-    return newest.empty() ? std::string() : ReadFileText(newest);
+    return newest.empty() ? std::string() : ReadFile(newest);
   }
   // The port the program saved after its last successful update ("" none).
   std::string SavedPort() const { return machine_.SavedPort(); }

@@ -171,7 +171,7 @@ TEST(UpdateE2E, RefusedUnits) {
         "a PMODULE";
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(r.Has("Fatal Error: " + message + "\n")) << r.out;
-    EXPECT_EQ(ReadFileText(job), "Program=TRUE\r\nMessage=" + message + "\r\n");
+    EXPECT_EQ(ReadFile(job), "Program=TRUE\r\nMessage=" + message + "\r\n");
     auto s = box.State();
     EXPECT_EQ(s["mode"], "software");
     EXPECT_EQ(s["version"], "490");

@@ -44,7 +44,7 @@ TEST(UpdateManufacturingE2E, FieldsDecisions) {
     EXPECT_FALSE(r.Has("Reading old fields"));
     ExpectManufactured(box, r, 12345);
     EXPECT_EQ(box.State()["checksum"], "0xCFD9091F");
-    EXPECT_EQ(ReadFileText(job).find("Message="), std::string::npos);
+    EXPECT_EQ(ReadFile(job).find("Message="), std::string::npos);
   }
   {  // V5.10 whose fields the unit finds equal: nothing to write.
     Sandbox box(CurrentDisplayProfile());
@@ -76,7 +76,7 @@ TEST(UpdateManufacturingE2E, ReplacedSerialNumber) {
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(r.Has(question)) << r.out;
     EXPECT_FALSE(r.Has("Fatal Error"));
-    EXPECT_EQ(ReadFileText(job).find("Message="), std::string::npos);
+    EXPECT_EQ(ReadFile(job).find("Message="), std::string::npos);
     EXPECT_FALSE(box.LockLeft());
     auto s = box.State();
     EXPECT_EQ(s["serial"], "12345");
@@ -129,7 +129,7 @@ TEST(UpdateManufacturingE2E, PreProductionBoardWithCorvBoot) {
     const std::string message = "Cannot find CorvBoot in " + box.Dir() + "/home/bin";
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(r.Has("Fatal Error: " + message + "\n")) << r.out;
-    EXPECT_NE(ReadFileText(job).find("Message=" + message + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(job).find("Message=" + message + "\r\n"), std::string::npos);
     EXPECT_FALSE(box.LockLeft());
   }
 }

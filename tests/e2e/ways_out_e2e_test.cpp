@@ -27,7 +27,7 @@ void ExpectTerminalGivenBack(const LiveRun& r, const std::string& what) {
 // stamp that would open the next line, as every closed log ends.
 bool EndsWithStampedAbort(const std::string& logPath) {
   static const std::regex kEnd(R"([\s\S]*\r\n\d{6}: -- aborted\r\n\d{6}: )");
-  return std::regex_match(ReadFileText(logPath), kEnd);
+  return std::regex_match(ReadFile(logPath), kEnd);
 }
 
 struct Stage {
@@ -81,7 +81,7 @@ TEST(WaysOutE2E, CtrlCMidFlashPassThenRecovered) {
   EXPECT_EQ(cut.Finish(20), 1) << cut.text;
   EXPECT_TRUE(cut.Has("\n-- aborted\n")) << cut.text;
   EXPECT_FALSE(cut.Has("Success")) << cut.text;
-  EXPECT_TRUE(EndsWithStampedAbort(cut.LogPath())) << ReadFileText(cut.LogPath());
+  EXPECT_TRUE(EndsWithStampedAbort(cut.LogPath())) << ReadFile(cut.LogPath());
   EXPECT_TRUE(bench.PortFree(1));
   LiveRun next = bench.Run({"-y", "COM1"});
   ASSERT_TRUE(next.WaitFor("please turn the unit power off and on now", 120)) << next.text;
@@ -122,7 +122,7 @@ TEST(WaysOutE2E, SignalWhileTheConsoleIsStopped) {
   ASSERT_EQ(tcflow(r.slave, TCOOFF), 0);
   corv::testing::SignalChild(r.pid, SIGINT);
   EXPECT_EQ(r.Finish(20), 1) << r.text;
-  EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFileText(r.LogPath());
+  EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFile(r.LogPath());
   EXPECT_TRUE(bench.PortFree(1));
 }
 
@@ -173,7 +173,7 @@ TEST(WaysOutE2E, FatalErrorWithParameterFile) {
   EXPECT_EQ(r.Finish(60), 2) << r.text;
   const std::string message = "This Corvanta unit cannot be upgraded as it contains an FCHIP";
   EXPECT_TRUE(r.Has("Fatal Error: " + message)) << r.text;
-  EXPECT_NE(ReadFileText(job).find("\r\nMessage=" + message), std::string::npos) << ReadFileText(job);
+  EXPECT_NE(ReadFile(job).find("\r\nMessage=" + message), std::string::npos) << ReadFile(job);
   EXPECT_TRUE(bench.PortFree(1));
   ExpectTerminalGivenBack(r, "fatal error");
   EXPECT_EQ(LastLogLine(r.LogPath()).rfind("Fatal Error: " + message, 0), 0u) << LastLogLine(r.LogPath());

@@ -226,12 +226,8 @@ struct Rig {
     link.softwareMode = modeCorvantaBootLoader;
   }
   const std::string& Out() const { return console.Output(); }
-  size_t CountOf(const std::string& text) const {
-    size_t n = 0;
-    for (size_t at = Out().find(text); at != std::string::npos; at = Out().find(text, at + text.size())) ++n;
-    return n;
-  }
-  bool Has(const std::string& text) const { return Out().find(text) != std::string::npos; }
+  size_t CountOf(const std::string& text) const { return testing::Count(Out(), text); }
+  bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
 
   MachineScope machine;
   VirtualClock clock;

@@ -19,12 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::Rig;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
-  return n;
-}
+using testing::Contains;
+using testing::Count;
 
 sim::UnitProfile Software(uint8_t address, int32_t rate) {
   sim::UnitProfile p = sim::DefaultProfile();

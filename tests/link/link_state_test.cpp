@@ -10,7 +10,7 @@ namespace {
 
 using test::Rig;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testing::Contains;
 
 TEST(LinkOpen, BusyPortIsWaitedForWithADotEach100ms) {
   Rig rig;

@@ -21,14 +21,9 @@ using test::Rig;
 // What a signal would remove now: 1 while the held record has a lock file.
 int LockHeld() { return held::posix::FindHeld(held::Kind::LockFile) ? 1 : 0; }
 
-std::string Text(const fs::path& p) {
-  std::ifstream in(p);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using testing::ReadFile;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testing::Contains;
 
 TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
   Rig rig;
@@ -198,7 +193,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
     EXPECT_TRUE(link.lockPath.empty());
     EXPECT_EQ(fs::exists(lock3), c.found);
     if (c.found) {
-      EXPECT_EQ(Text(lock3), "theirs");
+      EXPECT_EQ(ReadFile(lock3), "theirs");
     }
     EXPECT_EQ(rig.Out().find("Cannot delete lock file"), std::string::npos) << rig.Out();
     unsetenv("CORVANTALOCKDIR");
@@ -220,7 +215,7 @@ TEST(LinkBusyLock, FoundFileIsReported) {
   EXPECT_EQ(rig.Out(), "Cannot create lock file " + lock3.string() + "\nError: File exists\nUsing CORVANTALOCKDIR=" +
                            dir.string() + "\n");
   link.ClosePortAndUnlock();
-  EXPECT_EQ(Text(lock3), "theirs");
+  EXPECT_EQ(ReadFile(lock3), "theirs");
   unsetenv("CORVANTALOCKDIR");
 }
 

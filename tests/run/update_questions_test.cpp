@@ -23,7 +23,7 @@ TEST(UpdateQuestions, ConfirmationDeclinedOrGiven) {
     EXPECT_TRUE(b.Has(question)) << b.Out();
     EXPECT_FALSE(b.Has("Fatal Error"));
     EXPECT_FALSE(b.Has("Press Enter"));
-    EXPECT_EQ(testing::ReadWhole(job), "Program=TRUE\r\n");
+    EXPECT_EQ(testing::ReadFile(job), "Program=TRUE\r\n");
     EXPECT_EQ(b.Model().Counters().commands.count(0x1011), 0u);
     EXPECT_FALSE(b.LockLeft());
     EXPECT_FALSE(b.PortOpen());

@@ -55,11 +55,6 @@ inline std::string ManufacturingJob(uint32_t serial, bool program = true) {
   return s.str();
 }
 
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The whole program in process on a virtual port driver and virtual time, with
 // scripted keys, in a machine folder of its own (/tmp/<prefix>-XXXXXX: an empty
 // registry, a lock folder, the program in its bin folder).
@@ -119,15 +114,11 @@ struct UpdateBench : ProgramBench {
   }
 
   const std::string& Out() const { return console.Output(); }
-  bool Has(const std::string& text) const { return Out().find(text) != std::string::npos; }
-  size_t Count(const std::string& text) const {
-    size_t n = 0;
-    for (size_t at = Out().find(text); at != std::string::npos; at = Out().find(text, at + 1)) ++n;
-    return n;
-  }
+  bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
+  size_t Count(const std::string& text) const { return testing::Count(Out(), text); }
   // The run's log file (one per run).
   std::string Log() const {
-    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path().string());
+    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadFile(e.path().string());
     return {};
   }
   bool LockLeft() const { return fs::exists(dir + "/locks/lockCorvantaCommPort3"); }

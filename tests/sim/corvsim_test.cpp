@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/posix/port_posix.h"
+#include "tests/common/scratch.h"
 #include "tests/sim/bench.h"
 #include "platform/environment.h"
 
@@ -34,12 +35,6 @@ std::string BinDir() {
   return p.substr(0, p.rfind('/'));
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class CorvSimProcess {
  public:
@@ -136,7 +131,7 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
   std::string state;
   for (int i = 0; i < 50 && state.find("mode=") == std::string::npos; ++i) {
     usleep(20000);
-    state = ReadAll(sim.StatePath());
+    state = testing::ReadFile(sim.StatePath());
   }
   EXPECT_NE(state.find("mode=software\n"), std::string::npos) << state;
   EXPECT_NE(state.find("version=490\n"), std::string::npos);
@@ -152,7 +147,7 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
 
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_NE(lstat(sim.LinkPath().c_str(), &st), 0) << "link removed";
-  EXPECT_NE(ReadAll(sim.StatePath()).find("powerCycles=1\n"), std::string::npos);
+  EXPECT_NE(testing::ReadFile(sim.StatePath()).find("powerCycles=1\n"), std::string::npos);
 }
 
 }  // namespace

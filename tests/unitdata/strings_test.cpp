@@ -132,8 +132,8 @@ TEST(DriveFiles, FontsInTableOrderEachTestedOnItsOwn) {
   rig.StartProgrammer();
   EXPECT_TRUE(UpdateFontFiles(*rig.link, rig.info));
   const std::string& out = rig.Out();
-  EXPECT_EQ(Occurrences(out, "-- Corvanta file is up to date"), 1u);
-  EXPECT_EQ(Occurrences(out, "Updating Corvanta file..."), 13u);
+  EXPECT_EQ(Count(out, "-- Corvanta file is up to date"), 1u);
+  EXPECT_EQ(Count(out, "Updating Corvanta file..."), 13u);
   // The third font's check comes between the second's and the fourth's.
   EXPECT_LT(out.find("GetFileAttributes:51"), out.find("GetFileAttributes:52"));
   EXPECT_LT(out.find("GetFileAttributes:52"), out.find("GetFileAttributes:53"));

@@ -184,7 +184,7 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
   // 20 attempts; after each refused reply the next one waits for another
   // reply before the request goes out again.
   EXPECT_EQ(rig.script.frames.size(), 10u);
-  EXPECT_EQ(Occurrences(rig.console.Output(), "!"), 20u);
+  EXPECT_EQ(Count(rig.console.Output(), "!"), 20u);
 }
 
 // The unit closes the file on the first request, but its reply is lost; the
@@ -199,7 +199,7 @@ TEST(UnitFile, CloseWhoseReplyWasLost) {
   const Bytes data = Pattern(700, 6);
   EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 700)) << rig.Out();
   EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
-  EXPECT_EQ(Occurrences(rig.Out(), "CloseFile:50\nGetFileAttributes:50\nOK - GetFileAttributes\nOK - CloseFile\n"), 2u)
+  EXPECT_EQ(Count(rig.Out(), "CloseFile:50\nGetFileAttributes:50\nOK - GetFileAttributes\nOK - CloseFile\n"), 2u)
       << rig.Out();
   EXPECT_TRUE(rig.Shows("OK - file has been updated\n"));
   EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
@@ -275,7 +275,7 @@ TEST(UnitFile, LateRepliesDoNotPutLaterBlocksBehind) {
     EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
     EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
     // One time-out, one request sent again and one reply set aside per late reply.
-    EXPECT_EQ(Occurrences(rig.Out(), "!"), 60u);
+    EXPECT_EQ(Count(rig.Out(), "!"), 60u);
     const uint16_t code = static_cast<uint16_t>(std::stoi(c.frame + 12, nullptr, 16));
     EXPECT_EQ(rig.unit.Model().Counters().commands.at(code), 200u + 30u);
   }
