@@ -13,6 +13,8 @@
 #include "payloads/catalogue.h"
 #include "payloads/crc32.h"
 #include "payloads/payload_check.h"
+#include "tests/common/scratch.h"
+#include "tests/common/updater_build.h"
 
 namespace corv {
 namespace {
@@ -217,8 +219,7 @@ TEST(PayloadCheck, OldFieldsAreaIsFreeOnlyWhereTheUnitKeepsOldFields) {
 
 // Runs the build's payload tool; its exit status and what it printed.
 int RunTool(const std::string& args, std::string& output) {
-  const char* bin = std::getenv("CORV_BIN_DIR");
-  std::string command = std::string(bin ? bin : ".") + "/corv_payload_tool " + args + " 2>&1";
+  std::string command = testing::BinDir() + "/corv_payload_tool " + args + " 2>&1";
   output.clear();
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
@@ -229,14 +230,13 @@ int RunTool(const std::string& args, std::string& output) {
 }
 
 Bytes ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = testing::ReadFile(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
-  char pattern[] = "/tmp/corv-payloads-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::filesystem::path dir = pattern;
+  const testing::TempDir scratch("corv-payloads");
+  const std::filesystem::path dir = scratch.path;
   std::string output;
   ASSERT_EQ(RunTool("generate " + dir.string(), output), 0) << output;
   if (StandInPayloads()) {
@@ -264,7 +264,6 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   EXPECT_NE(output.find("refusing to embed it"), std::string::npos) << output;
   EXPECT_EQ(output.find("font06.bin"), std::string::npos) << output;
   EXPECT_EQ(RunTool("check", output), 2);
-  std::filesystem::remove_all(dir);
   if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the stand-ins' bytes were not compared";
 }
 
