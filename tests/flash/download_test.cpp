@@ -143,7 +143,7 @@ TEST(BootCommands, ResetsAndTheUnusedCommands) {
         EXPECT_EQ(std::string(f.bytes.begin() + 4, f.bytes.end()), "erase");
       }
       std::vector<uint8_t> r(f.bytes.begin(), f.bytes.begin() + 4);
-      if (f.Code() == 0x1091 && rig.info.bootRelease == 10) Put(r, 512, 2);
+      if (f.Code() == 0x1091 && rig.info.bootRelease == 10) Put16(r, 512);
       rig.unit.Reply(f, r);
       return true;
     };

@@ -39,13 +39,13 @@ TEST(BootLoaderBlock, ReleaseDecidesChecksumAndFlagLines) {
 std::vector<uint8_t> ExtendedReply(uint8_t address, uint8_t flag, uint8_t pType, uint8_t textLength,
                                    uint8_t recordLength = 24) {
   std::vector<uint8_t> r{address, 0x45, 0x10, 0x15, recordLength, flag};
-  Put(r, 0x00AB, 2);
-  Put(r, 0x1234, 2);
-  Put(r, 0xFFFF, 2);
-  Put(r, 4000000000u, 4);
+  Put16(r, 0x00AB);
+  Put16(r, 0x1234);
+  Put16(r, 0xFFFF);
+  Put32(r, 4000000000u);
   r.push_back(pType);
-  Put(r, 77, 4);
-  Put(r, 409, 2);
+  Put32(r, 77);
+  Put16(r, 409);
   for (uint8_t b : {5, 1, 9, 7, 3, 0}) r.push_back(b);
   r.push_back(textLength);
   return r;

@@ -13,6 +13,7 @@
 #include "payloads/catalogue.h"
 #include "payloads/crc32.h"
 #include "payloads/payload_check.h"
+#include "tests/common/frames.h"
 #include "tests/common/scratch.h"
 #include "tests/common/updater_build.h"
 
@@ -21,9 +22,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-}
+using testing::Put32;
 
 Bytes Stream(std::initializer_list<std::pair<uint32_t, uint16_t>> records, bool endMarker = true) {
   Bytes b;

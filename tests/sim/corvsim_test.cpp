@@ -61,7 +61,7 @@ std::vector<uint8_t> Versions(int32_t baud) {
   OpenResult r;
   auto port = driver.Open(5, line, 300, r);
   if (!port) return {0xEE, static_cast<uint8_t>(r.outcome)};
-  const std::vector<uint8_t> q = WithCheck(Cmd(240, 0x1010));
+  const std::vector<uint8_t> q = Framed(Cmd(240, 0x1010));
   port->Transmit(q.data(), static_cast<uint16_t>(q.size()));
   std::vector<uint8_t> a(14);
   const int n = port->Receive(a.data(), 14);

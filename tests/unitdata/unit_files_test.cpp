@@ -95,7 +95,7 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
     ScriptRig rig(2, true);
     rig.script.replyDelayUs = 20000;
     rig.script.handler = [](const Bytes& f, uint64_t) {
-      return std::vector<Bytes>{f[3] == 0x71 ? WriteAck(f, Be32(f, 5)) : Bytes{1, 0x45, f[2], f[3], 0}};
+      return std::vector<Bytes>{f[3] == 0x71 ? WriteAck(f, Get32(f, 5)) : Bytes{1, 0x45, f[2], f[3], 0}};
     };
     FileBlockWriter writer(*rig.link, 0x50, 2);
     for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
@@ -108,7 +108,7 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
     // One acknowledgement for 256 releases 0, 128 and 256 at once.
     ScriptRig rig(3, true);
     rig.script.handler = [](const Bytes& f, uint64_t) {
-      return Be32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
+      return Get32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
     };
     FileBlockWriter writer(*rig.link, 0x50, 8);
     for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
@@ -123,7 +123,7 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
     ScriptRig rig(2, true);
     std::map<uint32_t, int> asked;
     rig.script.handler = [&](const Bytes& f, uint64_t) {
-      const uint32_t o = Be32(f, 5);
+      const uint32_t o = Get32(f, 5);
       const int n = ++asked[o];
       if (o == 0 && n == 1) return std::vector<Bytes>{WriteAck(f, 256)};
       if (o == 128 && n == 1) return std::vector<Bytes>{};
@@ -175,7 +175,7 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
   const Bytes data = Pattern(16, 1);
   rig.script.handler = [&](const Bytes& f, uint64_t) {
     Bytes r = {1, 0x45, 0x10, 0x62, f[4]};  // should be 0x1061
-    Put32(r, Be32(f, 5));
+    Put32(r, Get32(f, 5));
     r.push_back(f[9]);
     r.insert(r.end(), data.begin(), data.end());
     return std::vector<Bytes>{r};
