@@ -23,11 +23,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-struct FakeRun {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-};
+using testing::FakeRun;
 
 struct Outcome {
   int trials = 0;
