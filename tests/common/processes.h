@@ -1,14 +1,17 @@
 // Running the built programs from the end-to-end tests: starting one (a Windows
-// one under Wine, see updater_build.h) with its output on a pipe, reading that
-// output until a text shows, its exit status, CorvSim started and serving, and
-// a program run to its end.
+// one under Wine, see updater_build.h) with its output on a pipe or on a
+// pseudo-terminal that is its controlling terminal, reading that output until a
+// text shows or the program ends, its exit status, CorvSim started and serving,
+// a program run to its end, and the sandbox such runs share.
 // Real time. Every child is made with ForkChild and signalled with
 // SignalChild, so a pid that is not a child the rig made is never used.
 #pragma once
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,9 +19,11 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/common/scratch.h"
 #include "tests/common/updater_build.h"
 
 namespace corv::testing {
@@ -60,6 +65,14 @@ struct Launch {
   Input input = Input::Pipe;
 };
 
+// In the forked child: its folder and environment as `how` says, then `program`.
+[[noreturn]] inline void ExecAs(const std::string& program, const std::vector<std::string>& args, const Launch& how) {
+  if (!how.dir.empty() && chdir(how.dir.c_str()) != 0) _exit(126);
+  for (const auto& name : how.unset) unsetenv(name.c_str());
+  for (const auto& e : how.env) putenv(const_cast<char*>(e.c_str()));
+  ExecProgram(program, args);
+}
+
 inline Child Start(const std::string& program, const std::vector<std::string>& args, const Launch& how) {
   int toChild[2] = {-1, -1}, fromChild[2];
   if (how.input == Input::Pipe && pipe(toChild) != 0) return {};
@@ -88,10 +101,7 @@ inline Child Start(const std::string& program, const std::vector<std::string>& a
     dup2(fromChild[1], 1);
     dup2(fromChild[1], 2);
     close(fromChild[0]);
-    if (!how.dir.empty() && chdir(how.dir.c_str()) != 0) _exit(126);
-    for (const auto& name : how.unset) unsetenv(name.c_str());
-    for (const auto& e : how.env) putenv(const_cast<char*>(e.c_str()));
-    ExecProgram(program, args);
+    ExecAs(program, args, how);
   }
   if (how.input == Input::Pipe) {
     close(toChild[0]);
@@ -100,6 +110,68 @@ inline Child Start(const std::string& program, const std::vector<std::string>& a
   close(fromChild[1]);
   c.out = fromChild[0];
   return c;
+}
+
+// How a program on a terminal starts: the signals it finds ignored (as under
+// nohup), and whether it runs as a background job of that terminal.
+struct OnTerminal {
+  std::vector<int> ignored{};
+  bool background = false;
+};
+
+// The status a background run's job leader reports when the run was stopped.
+inline constexpr int kStoppedInBackground = 200;
+
+// A program on a pseudo-terminal of its own: `out` is the master side (its
+// output; what is typed there is its input), `slave` the other side, kept open
+// here to read the terminal's settings (`before`: as the run found them). The
+// output never ends while `slave` is open: wait for the program instead.
+struct TerminalChild : Child {
+  int slave = -1;
+  termios before{};
+};
+
+// `program` with the pseudo-terminal as its controlling terminal. In the
+// background a session leader holds the foreground while the program is a
+// process group of its own; the leader ends with the program's status, or
+// kStoppedInBackground when the program was stopped. `how.input` is not used.
+inline TerminalChild StartOnTerminal(const std::string& program, const std::vector<std::string>& args,
+                                     const Launch& how, const OnTerminal& tty = {}) {
+  TerminalChild c;
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) return c;
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    close(master);
+    return c;
+  }
+  const std::string slavePath = ptsname(master);
+  c.out = master;
+  c.slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+  tcgetattr(c.slave, &c.before);
+  c.pid = ForkChild();
+  if (c.pid != 0) return c;
+  setsid();
+  const int term = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
+  ioctl(term, TIOCSCTTY, 0);
+  dup2(term, 0);
+  dup2(term, 1);
+  dup2(term, 2);
+  for (int sig : tty.ignored) signal(sig, SIG_IGN);
+  if (!tty.background) ExecAs(program, args, how);
+  const pid_t job = fork();
+  if (job < 0) _exit(127);
+  if (job == 0) {
+    setpgid(0, 0);
+    ExecAs(program, args, how);
+  }
+  setpgid(job, job);
+  int st = 0;
+  waitpid(job, &st, WUNTRACED);
+  if (WIFSTOPPED(st)) {
+    kill(job, SIGKILL);
+    _exit(kStoppedInBackground);
+  }
+  _exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
 }
 
 // Types `input` (when there is any) and ends the input; false when it could
@@ -134,6 +206,35 @@ inline void Drain(int fd, std::string& out) {
     if (n <= 0) return;
     out.append(buf, static_cast<size_t>(n));
   }
+}
+
+// Reads `fd` into `out` until the child `pid` ends, then what is left there;
+// its exit status, or -1 when it has not ended within `seconds` (it is then
+// killed). For output that does not end with the program (a terminal).
+inline int ReadWhileRunning(pid_t pid, int fd, std::string& out, int seconds) {
+  if (pid <= 0) return -1;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int status = -1;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) > 0) {
+      char buf[4096];
+      const ssize_t n = read(fd, buf, sizeof buf);
+      if (n > 0) out.append(buf, static_cast<size_t>(n));
+    }
+    int st = 0;
+    if (ReapChild(pid, &st, WNOHANG) == pid) {
+      status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      break;
+    }
+    if (std::chrono::steady_clock::now() > end) {
+      SignalChild(pid, SIGKILL);
+      ReapChild(pid, nullptr, 0);
+      break;
+    }
+  }
+  Drain(fd, out);
+  return status;
 }
 
 // The exit status, or -1 when it has not ended within `seconds` (it is then killed).
@@ -207,5 +308,33 @@ inline Finished RunToEnd(const std::string& program, const std::vector<std::stri
   }
   return r;
 }
+
+// An end-to-end sandbox, removed with all it holds: a machine folder ("this
+// PC" of its runs, see UpdaterMachine), a lock folder, a home folder whose bin
+// holds CorvBoot, and a copy of the chosen CorvUpdater (its LogFiles land
+// here). `env` points a program at these, and `In` starts one there.
+struct UpdaterSandbox {
+  explicit UpdaterSandbox(const std::string& prefix, Build build = Build::UnderTest)
+      : box(prefix), machine(MakeFolders(box.path), build), program(PlaceUpdater(box.path, build)) {}
+  std::string Machine() const { return box / "machine"; }
+  std::string Locks() const { return box / "locks"; }
+  Launch In(Input input = Input::Pipe) const { return {.dir = box.path, .env = env, .input = input}; }
+
+  TempDir box;
+  UpdaterMachine machine;
+  std::string program;
+  std::vector<std::string> env = {"CORVANTAROOT=" + Machine(), "CORVANTALOCKDIR=" + Locks(),
+                                  "CORVUPDATER=" + box / "home"};
+
+ private:
+  static std::string MakeFolders(const std::string& dir) {
+    namespace fs = std::filesystem;
+    fs::create_directories(dir + "/locks");
+    fs::create_directories(dir + "/home/bin");
+    fs::copy_file(BinDir() + "/CorvBoot", dir + "/home/bin/CorvBoot");
+    fs::create_directories(dir + "/machine");
+    return dir + "/machine";
+  }
+};
 
 }  // namespace corv::testing
