@@ -10,12 +10,7 @@ namespace {
 
 // The job keys of a manufacturing run, each line ended by LF alone.
 std::string LinuxJob(uint32_t serial, bool withKeysCrc = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  std::string job = "CorvManufacture=TRUE\nProgram=TRUE\nSerialNo=" + std::to_string(serial) +
-                    "\nEncryptedSerialNo=" + t.serialNo + "\nEncryptedSerialNoCRC=" + t.serialNoCrc +
-                    "\nEncryptedSecretKeys=" + t.secretKeys + "\n";
-  if (withKeysCrc) job += "EncryptedSecretKeysCRC=" + t.secretKeysCrc + "\n";
-  return job;
+  return testing::ManufacturingJob(serial, true, "\n", withKeysCrc);
 }
 
 TEST(JobFileE2E, LinuxLineEndsGiveTheUnitItsNewSerialNumber) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/manufacturing_job.h"
 #include "tests/common/processes.h"
 #include "sim/unit_data.h"
 #include "tests/common/scratch.h"

@@ -11,11 +11,7 @@ namespace corv::e2e {
 namespace {
 
 std::string Job(uint32_t serial, const std::string& more = "", bool program = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  return "CorvManufacture=TRUE\r\nProgram=" + std::string(program ? "TRUE" : "FALSE") +
-         "\r\nEncryptedSerialNo=" + t.serialNo + "\r\nEncryptedSerialNoCRC=" + t.serialNoCrc +
-         "\r\nEncryptedSecretKeys=" + t.secretKeys + "\r\nEncryptedSecretKeysCRC=" + t.secretKeysCrc +
-         "\r\nSerialNo=" + std::to_string(serial) + "\r\n" + more;
+  return testing::ManufacturingJob(serial, program) + more;
 }
 
 // A manufacturing run that ended well: status 0, no key prompt, the unit

@@ -22,6 +22,7 @@
 #include "sim/virtual_unit.h"
 #include "support/registry.h"
 #include "tests/common/frame_faults.h"
+#include "tests/common/manufacturing_job.h"
 #include "tests/common/scratch.h"
 #include "platform/environment.h"
 
@@ -44,16 +45,6 @@ inline sim::UnitProfile CurrentDisplay() {
   return p;
 }
 
-// Parameter-file lines of a manufacturing run that writes `serial`.
-inline std::string ManufacturingJob(uint32_t serial, bool program = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  std::ostringstream s;
-  s << "CorvManufacture=TRUE\r\nProgram=" << (program ? "TRUE" : "FALSE") << "\r\n"
-    << "EncryptedSerialNo=" << t.serialNo << "\r\nEncryptedSerialNoCRC=" << t.serialNoCrc << "\r\n"
-    << "EncryptedSecretKeys=" << t.secretKeys << "\r\nEncryptedSecretKeysCRC=" << t.secretKeysCrc << "\r\n"
-    << "SerialNo=" << serial << "\r\n";
-  return s.str();
-}
 
 // The whole program in process on a virtual port driver and virtual time, with
 // scripted keys, in a machine folder of its own (/tmp/<prefix>-XXXXXX: an empty
