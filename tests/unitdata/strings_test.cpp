@@ -28,6 +28,7 @@ TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
   ASSERT_EQ(payload.length, kStringsBytes);
   bool eeprom = false;
   {
+    SCOPED_TRACE("8K EEPROM, forced");
     UnitRig rig(sim::TransmitterMcu2Profile(0));
     rig.StartProgrammer();
     EXPECT_TRUE(Update(rig, true, payload.data, payload.length, eeprom));
@@ -37,6 +38,7 @@ TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
     EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, 0u);
   }
   {
+    SCOPED_TRACE("128K EEPROM that failed, forced");
     UnitRig rig(sim::TransmitterMcu2Profile(2));
     rig.StartProgrammer();
     EXPECT_TRUE(Update(rig, true, payload.data, payload.length, eeprom));
@@ -45,6 +47,7 @@ TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
     EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, 0u);
   }
   {
+    SCOPED_TRACE("128K EEPROM, verified");
     UnitRig rig(sim::TransmitterMcu2Profile(1));
     rig.ctx.settings.verifyOn = true;
     rig.StartProgrammer();

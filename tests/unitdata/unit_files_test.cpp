@@ -91,7 +91,7 @@ Bytes WriteAck(const Bytes& frame, uint32_t offset, uint8_t status = 0) {
 TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
   const Bytes data = Pattern(384, 2);
   {
-    // Window 2 (MCU type 2): the third block goes out only after the first is answered.
+    SCOPED_TRACE("Window 2 (MCU type 2): the third block goes out only after the first is answered");
     ScriptRig rig(2, true);
     rig.script.replyDelayUs = 20000;
     rig.script.handler = [](const Bytes& f, uint64_t) {
@@ -105,7 +105,7 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
     EXPECT_GE(rig.script.arrivals[2], rig.script.arrivals[0] + 20000);
   }
   {
-    // One acknowledgement for 256 releases 0, 128 and 256 at once.
+    SCOPED_TRACE("One acknowledgement for 256 releases 0, 128 and 256 at once");
     ScriptRig rig(3, true);
     rig.script.handler = [](const Bytes& f, uint64_t) {
       return Get32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
@@ -120,6 +120,7 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
   {
     // An acknowledgement for a block never sent proves nothing: the blocks
     // outstanding go out again.
+    SCOPED_TRACE("An acknowledgement for a block never sent proves nothing");
     ScriptRig rig(2, true);
     std::map<uint32_t, int> asked;
     rig.script.handler = [&](const Bytes& f, uint64_t) {
