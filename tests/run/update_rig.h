@@ -30,11 +30,8 @@ namespace corv::testing {
 
 namespace fs = std::filesystem;
 
-// A Display with MCU type 3 that already holds everything this program carries.
-inline sim::UnitProfile CurrentDisplay() {
-  sim::UnitProfile p = sim::DefaultProfile();
-  p.version = kPayloadSoftwareVersion;
-  p.checksum = kDisplayMcu3Checksum;
+// `p` holding the carried images file and fonts.
+inline sim::UnitProfile WithCatalogue(sim::UnitProfile p) {
   std::string error;
   EXPECT_TRUE(sim::ApplySetting(p, "file40", "catalogue", error)) << error;
   for (const FontEntry& f : FontTable()) {
@@ -42,6 +39,14 @@ inline sim::UnitProfile CurrentDisplay() {
     std::snprintf(key, sizeof key, "file%02X", f.fileNumber);
     EXPECT_TRUE(sim::ApplySetting(p, key, "catalogue", error)) << error;
   }
+  return p;
+}
+
+// A Display with MCU type 3 that already holds everything this program carries.
+inline sim::UnitProfile CurrentDisplay() {
+  sim::UnitProfile p = WithCatalogue(sim::DefaultProfile());
+  p.version = kPayloadSoftwareVersion;
+  p.checksum = kDisplayMcu3Checksum;
   return p;
 }
 
