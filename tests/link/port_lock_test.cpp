@@ -25,12 +25,18 @@ using testing::ReadFile;
 
 using testing::Contains;
 
-TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
-  Rig rig;
+// COM3 on `rig`, and a lock folder of its own, named with `sep` after it; the folder.
+fs::path WithLockFolder(Rig& rig, const std::string& sep = "") {
   rig.driver.AddLine(3);
   const fs::path dir = rig.machine.Dir() / "locks";
   fs::create_directories(dir);
-  rig.ctx.settings.lockFolder = dir.string() + "/";
+  rig.ctx.settings.lockFolder = dir.string() + sep;
+  return dir;
+}
+
+TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
+  Rig rig;
+  const fs::path dir = WithLockFolder(rig, "/");
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   Link& link = rig.MakeLink();
 
@@ -99,10 +105,7 @@ TEST(LinkLock, FolderValueAndFolderFaults) {
 
 TEST(LinkBusyLock, HoldersLockKeptWhileWaitingAndOursOnceOpen) {
   Rig rig;
-  rig.driver.AddLine(3);
-  const fs::path dir = rig.machine.Dir() / "locks";
-  fs::create_directories(dir);
-  rig.ctx.settings.lockFolder = dir.string();
+  const fs::path dir = WithLockFolder(rig);
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   std::ofstream(lock3) << "holder";
   rig.driver.BusyUntil(3, 2000);
@@ -158,10 +161,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Rig rig;
-    rig.driver.AddLine(3);
-    const fs::path dir = rig.machine.Dir() / "locks";
-    fs::create_directories(dir);
-    rig.ctx.settings.lockFolder = dir.string();
+    const fs::path dir = WithLockFolder(rig);
     const fs::path lock3 = dir / "lockCorvantaCommPort3";
     if (c.found) std::ofstream(lock3) << "theirs";
     if (c.busyMs) rig.driver.BusyUntil(3, c.busyMs);
@@ -203,10 +203,7 @@ TEST(LinkBusyLock, OnlyTheFileThisRunMadeIsRemoved) {
 // A file that is there already is said on the detail stream, and the run goes on.
 TEST(LinkBusyLock, FoundFileIsReported) {
   Rig rig;
-  rig.driver.AddLine(3);
-  const fs::path dir = rig.machine.Dir() / "locks";
-  fs::create_directories(dir);
-  rig.ctx.settings.lockFolder = dir.string();
+  const fs::path dir = WithLockFolder(rig);
   const fs::path lock3 = dir / "lockCorvantaCommPort3";
   std::ofstream(lock3) << "theirs";
   rig.ctx.settings.portNumber = 3;
