@@ -17,7 +17,8 @@ endfunction()
 
 # corv_test(<name> <folder> [EXCLUDE <file>...] DEPS <lib>... [PROPERTIES <p> <v>...]):
 # one GoogleTest program of every .cpp in tests/<folder> (less EXCLUDE), each
-# test case a ctest of its own with the given ctest properties. A cross build
+# test case a ctest of its own with the given ctest properties (a time-out of
+# 300 s unless they set one: a test that hangs fails alone). A cross build
 # lists the cases when ctest starts rather than after linking, so building needs
 # no emulator (Wine) and only testing does.
 function(corv_test name folder)
@@ -36,5 +37,5 @@ function(corv_test name folder)
     set(discovery PRE_TEST)
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE ${discovery}
-    PROPERTIES ENVIRONMENT "CORV_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}" ${A_PROPERTIES})
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "CORV_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}" ${A_PROPERTIES})
 endfunction()

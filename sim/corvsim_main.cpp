@@ -4,7 +4,8 @@
 // Makes <machine folder>/com<N> (the folder is $CORVANTAROOT, else
 // /var/lib/corvanta), prints "ready COM<N>" once the port can be opened, and
 // serves until SIGTERM (or SIGINT, SIGHUP), then writes its state and removes
-// the link. SIGUSR1 power-cycles the unit; SIGUSR2 writes its state.
+// the link. SIGUSR1 power-cycles the unit; SIGUSR2 writes its state and says
+// "state written".
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "sim/pty_rate.h"
@@ -205,7 +206,9 @@ int PtyUnit::Serve(int signalFd) {
           model_.PowerCycle(now);
           break;
         case SIGUSR2:
-          WriteState();
+          // Said once the file is in place, so a test reads this moment's state.
+          std::printf(WriteState() ? "state written\n" : "state not written\n");
+          std::fflush(stdout);
           break;
         default:
           return 0;

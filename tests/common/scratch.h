@@ -1,6 +1,7 @@
 // Small pieces the in-process tests share: a temporary folder removed with all
-// it holds, whole-file reading and writing, a run on a scripted console and
-// virtual time, the status a run ended with, and a machine folder of its own.
+// it holds, whole-file reading and writing, finding and counting a text in
+// output, a run on a scripted console and virtual time, the status a run ended
+// with, and a machine folder of its own.
 // They build on Windows too (the few POSIX calls they need are given below).
 #pragma once
 #ifdef _WIN32
@@ -78,6 +79,16 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// How often `part` shows in `text`, each showing counted from where the last
+// one ended (no text a test counts overlaps itself).
+inline size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
 // A run's context on a console that types `keys` and on virtual time.
 struct FakeRun {
   explicit FakeRun(std::string keys = {}) : console(std::move(keys)) {}
@@ -129,6 +140,9 @@ struct MachineFolderScope {
   }
   MachineFolderScope(const MachineFolderScope&) = delete;
   MachineFolderScope& operator=(const MachineFolderScope&) = delete;
+  std::filesystem::path Dir() const { return dir.path; }
+  // The port a run saved there (as a successful update does).
+  static void SavePort(int n) { RegSetMachineString(kSavedPortPath, std::to_string(n)); }
   TempDir dir;
 };
 

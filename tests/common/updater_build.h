@@ -26,10 +26,12 @@
 
 namespace corv::testing {
 
-// The programs' folder: CORV_BIN_DIR, or build/bin.
+// The programs' folder: CORV_BIN_DIR, or else the test program's own (the
+// build puts the programs beside it).
 inline std::string BinDir() {
-  const char* d = std::getenv("CORV_BIN_DIR");
-  return d ? d : "build/bin";
+  if (const char* d = std::getenv("CORV_BIN_DIR"); d && *d) return d;
+  std::error_code ec;
+  return std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
 }
 
 // The Windows build to drive under Wine; empty for the native one.
@@ -102,6 +104,11 @@ inline int RunTool(const std::vector<std::string>& argv, std::string* output = n
   const int fd = mkstemp(path);
   if (fd < 0) return -1;
   const pid_t pid = fork();
+  if (pid < 0) {
+    close(fd);
+    unlink(path);
+    return -1;
+  }
   if (pid == 0) {
     const int null = open("/dev/null", O_RDONLY);
     dup2(null, 0);

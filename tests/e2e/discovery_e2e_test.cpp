@@ -21,36 +21,23 @@ using corv::testing::Child;
 using corv::testing::ReadUntil;
 using corv::testing::WaitFor;
 
-// Input on /dev/null, output on a pipe, in `dir` with `env` on top of ours.
-corv::testing::Launch In(const std::string& dir, const std::vector<std::string>& env) {
-  return {.dir = dir,
-          .env = env,
-          .unset = {"CORVANTAPORT", "CORVANTALOCKDIR"},
-          .input = corv::testing::Input::DevNull};
-}
+using corv::testing::Input;
 
 TEST(DiscoveryE2E, PortSearchFindsCorvSimOnCom3AndConnects) {
-  const corv::testing::TempDir sandbox("corv-find");
-  const std::string& box = sandbox.path;
-  const std::string root = box + "/machine";
-  const std::string locks = box + "/locks";
-  fs::create_directories(root);
-  fs::create_directories(locks);
-  // A copy of the program, so that its LogFiles folder is in the sandbox.
-  const std::string prog = box + "/CorvUpdater";
-  fs::copy_file(BinDir() + "/CorvUpdater", prog);
-  fs::permissions(prog, fs::perms::owner_all);
-  const std::vector<std::string> env = {"CORVANTAROOT=" + root, "CORVANTALOCKDIR=" + locks};
+  const corv::testing::UpdaterSandbox sandbox("corv-find", corv::testing::Build::Native);
+  const std::string& box = sandbox.box.path;
+  const std::string root = sandbox.Machine(), locks = sandbox.Locks();
 
   std::string simOut;
-  Child sim = corv::testing::StartSim(BinDir() + "/CorvSim", {"COM3"}, In(box, env), simOut, 10);
+  Child sim = corv::testing::StartSim(BinDir() + "/CorvSim", {"COM3"}, sandbox.In(Input::DevNull), simOut, 10);
   ASSERT_GT(sim.pid, 0);
   ASSERT_NE(simOut.find("ready COM3"), std::string::npos) << simOut;
 
   // A parameter file in manufacturing mode without Program: the run connects,
   // has nothing to do and ends with status 0.
   std::ofstream(box + "/job.ini", std::ios::binary) << "CorvManufacture=TRUE\r\n";
-  const auto [status, out] = corv::testing::RunToEnd(prog, {"-y", "-d", box + "/job.ini"}, In(box, env), "", 120, 10);
+  const auto [status, out] =
+      corv::testing::RunToEnd(sandbox.program, {"-y", "-d", box + "/job.ini"}, sandbox.In(Input::DevNull), "", 120, 10);
 
   EXPECT_EQ(status, 0) << out;
   // The lock line follows the open, the probe line the lock line.
@@ -65,7 +52,7 @@ TEST(DiscoveryE2E, PortSearchFindsCorvSimOnCom3AndConnects) {
   EXPECT_FALSE(fs::exists(locks + "/lockCorvantaCommPort3"));
 
   // CorvSim is still serving and ends cleanly.
-  kill(sim.pid, SIGTERM);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   EXPECT_EQ(WaitFor(sim.pid, 10), 0);
   close(sim.out);
   EXPECT_FALSE(fs::exists(root + "/com3"));
@@ -74,37 +61,31 @@ TEST(DiscoveryE2E, PortSearchFindsCorvSimOnCom3AndConnects) {
 // A port where nothing answers: the run waits for a power cycle, and a signal
 // then ends it with the port closed and its lock file removed.
 TEST(DiscoveryE2E, SignalWhileWaitingForThePowerCycleRemovesTheLock) {
-  const corv::testing::TempDir sandbox("corv-wait");
-  const std::string& box = sandbox.path;
-  const std::string root = box + "/machine";
-  const std::string locks = box + "/locks/";
-  fs::create_directories(root);
-  fs::create_directories(locks);
-  const std::string prog = box + "/CorvUpdater";
-  fs::copy_file(BinDir() + "/CorvUpdater", prog);
-  fs::permissions(prog, fs::perms::owner_all);
-  std::ofstream(box + "/dead.txt") << "kind=dead\n";
-  const std::vector<std::string> env = {"CORVANTAROOT=" + root, "CORVANTALOCKDIR=" + locks};
+  corv::testing::UpdaterSandbox sandbox("corv-wait", corv::testing::Build::Native);
+  const std::string& box = sandbox.box.path;
+  const std::string locks = sandbox.Locks() + "/";  // the value as a folder with its separator
+  sandbox.env[1] = "CORVANTALOCKDIR=" + locks;
+  corv::testing::WriteFile(box + "/dead.txt", "kind=dead\n");
 
   std::string simOut;
-  Child sim = corv::testing::StartSim(BinDir() + "/CorvSim", {"--profile", box + "/dead.txt", "COM5"}, In(box, env),
-                                      simOut, 10);
+  Child sim = corv::testing::StartSim(BinDir() + "/CorvSim", {"--profile", box + "/dead.txt", "COM5"},
+                                      sandbox.In(Input::DevNull), simOut, 10);
   ASSERT_GT(sim.pid, 0);
   ASSERT_NE(simOut.find("ready COM5"), std::string::npos) << simOut;
 
-  Child run = corv::testing::Start(prog, {"-y", "COM5"}, In(box, env));
+  Child run = corv::testing::Start(sandbox.program, {"-y", "COM5"}, sandbox.In(Input::DevNull));
   std::string out;
   ReadUntil(run.out, out, "please turn the unit power off and on now\n", 60);
   ASSERT_NE(out.find("Opening COM5\nUsing CORVANTALOCKDIR=" + locks + "\n"), std::string::npos) << out;
   EXPECT_TRUE(fs::exists(locks + "lockCorvantaCommPort5"));
-  kill(run.pid, SIGTERM);
+  corv::testing::SignalChild(run.pid, SIGTERM);
   ReadUntil(run.out, out, "-- aborted\n", 10);
   EXPECT_EQ(WaitFor(run.pid, 10), 1);
   close(run.out);
   EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(locks + "lockCorvantaCommPort5"));
 
-  kill(sim.pid, SIGTERM);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   EXPECT_EQ(WaitFor(sim.pid, 10), 0);
   close(sim.out);
 }

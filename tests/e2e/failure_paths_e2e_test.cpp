@@ -11,7 +11,7 @@ namespace corv::e2e {
 namespace {
 
 std::string MessageOf(const std::string& job) {
-  const std::string text = ReadFileText(job);
+  const std::string text = ReadFile(job);
   const size_t at = text.find("Message=");
   if (at == std::string::npos) return "(none)";
   return text.substr(at + 8, text.find("\r\n", at) - at - 8);
@@ -56,11 +56,7 @@ TEST(FailurePathsE2E, FatalErrorsEndTheRunWithTheirStatusAndMessage) {
 
 TEST(FailurePathsE2E, SecuredBootLoaderOfAnOldReleaseIsRewritten) {
   Sandbox box(CurrentDisplayProfile() + "bootFlags=0x82\nsecureBootRelease=8\n");
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(12345));
-  const std::string job = box.Job("CorvManufacture=TRUE\r\nProgram=TRUE\r\nEncryptedSerialNo=" + t.serialNo +
-                                  "\r\nEncryptedSerialNoCRC=" + t.serialNoCrc + "\r\nEncryptedSecretKeys=" +
-                                  t.secretKeys + "\r\nEncryptedSecretKeysCRC=" + t.secretKeysCrc +
-                                  "\r\nSerialNo=12345\r\n");
+  const std::string job = box.Job(testing::ManufacturingJob(12345));
   const RunResult r = box.Run({job});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(r.Has("Updating with secured corvanta boot loader\n-- execute")) << r.out;

@@ -10,12 +10,7 @@ namespace {
 
 // The job keys of a manufacturing run, each line ended by LF alone.
 std::string LinuxJob(uint32_t serial, bool withKeysCrc = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  std::string job = "CorvManufacture=TRUE\nProgram=TRUE\nSerialNo=" + std::to_string(serial) +
-                    "\nEncryptedSerialNo=" + t.serialNo + "\nEncryptedSerialNoCRC=" + t.serialNoCrc +
-                    "\nEncryptedSecretKeys=" + t.secretKeys + "\n";
-  if (withKeysCrc) job += "EncryptedSecretKeysCRC=" + t.secretKeysCrc + "\n";
-  return job;
+  return testing::ManufacturingJob(serial, true, "\n", withKeysCrc);
 }
 
 TEST(JobFileE2E, LinuxLineEndsGiveTheUnitItsNewSerialNumber) {
@@ -33,7 +28,7 @@ TEST(JobFileE2E, LinuxLineEndsGiveTheUnitItsNewSerialNumber) {
   EXPECT_EQ(s["version"], "510");
   EXPECT_EQ(s["serial"], "20001");
   EXPECT_EQ(s["fields"], FieldsHex(20001));
-  EXPECT_EQ(ReadFileText(job), text);  // a good run leaves the job as it was
+  EXPECT_EQ(ReadFile(job), text);  // a good run leaves the job as it was
 }
 
 TEST(JobFileE2E, FatalMessageJoinsALinuxJobFile) {
@@ -45,7 +40,7 @@ TEST(JobFileE2E, FatalMessageJoinsALinuxJobFile) {
   EXPECT_TRUE(r.Has("Fatal Error: Missing EncryptedSecretKeysCRC\n")) << r.out;
   // The job's own lines stay as they were; the message is a line of its own,
   // ended as they are.
-  EXPECT_EQ(ReadFileText(job), text + "Message=Missing EncryptedSecretKeysCRC\n");
+  EXPECT_EQ(ReadFile(job), text + "Message=Missing EncryptedSecretKeysCRC\n");
   EXPECT_EQ(box.State()["serial"], "12345");
 }
 

@@ -41,7 +41,7 @@ TEST(ParallelE2E, EightUnitsAtOnce) {
     const std::string log = r.LogPath();
     EXPECT_FALSE(log.empty()) << r.text;
     logs.insert(log);
-    const std::string logText = ReadFileText(log);
+    const std::string logText = ReadFile(log);
     EXPECT_NE(logText.find("Serial No:    " + SerialOf(port)), std::string::npos) << log;
     EXPECT_TRUE(bench.PortFree(port));
   }
@@ -62,6 +62,7 @@ TEST(ParallelE2E, SecondRunOnTheSamePortWaitsForIt) {
   EXPECT_TRUE(fs::exists(bench.LockFile(1)));
 
   {  // Waits with dots, then gets the port once the first has given it back.
+    SCOPED_TRACE("Waits with dots, then gets the port once the first has given it back");
     LiveRun second = bench.Run({"COM1"});
     ASSERT_TRUE(second.WaitFor("...", 10)) << second.text;
     EXPECT_FALSE(second.Has("Found Unit")) << second.text;
@@ -74,17 +75,19 @@ TEST(ParallelE2E, SecondRunOnTheSamePortWaitsForIt) {
     first = std::move(second);
   }
   {  // A run stopped by a signal while it waits leaves the holder's lock alone.
+    SCOPED_TRACE("A run stopped by a signal while it waits leaves the holder's lock alone");
     LiveRun third = bench.Run({"COM1"});
     ASSERT_TRUE(third.WaitFor("..", 10)) << third.text;
-    kill(third.pid, SIGINT);
+    corv::testing::SignalChild(third.pid, SIGINT);
     EXPECT_EQ(third.Finish(10), 1) << third.text;
     EXPECT_TRUE(third.Has("-- aborted")) << third.text;
     EXPECT_TRUE(fs::exists(bench.LockFile(1)));
   }
   {  // A run that waits in vain stops with the port-in-use message.
+    SCOPED_TRACE("A run that waits in vain stops with the port-in-use message");
     LiveRun fourth = bench.Run({"-y", "COM1"});
-    EXPECT_NE(fourth.Finish(40), 0);
-    EXPECT_TRUE(fourth.Has("COM1 is being used by another application")) << fourth.text;
+    EXPECT_EQ(fourth.Finish(40), 1) << fourth.text;
+    EXPECT_TRUE(fourth.Has("Fatal Error: COM1 is being used by another application")) << fourth.text;
     EXPECT_FALSE(fourth.Has("Found Unit")) << fourth.text;
     EXPECT_TRUE(fs::exists(bench.LockFile(1)));
   }

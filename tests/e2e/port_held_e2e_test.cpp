@@ -35,7 +35,7 @@ class Rival {
   Rival(Kind kind, const std::string& device, const std::string& lockFile) {
     const int early = kind == Kind::Waiter ? open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK) : -1;
     if (pipe(report_) != 0) return;
-    pid_ = fork();
+    pid_ = testing::ForkChild();
     if (pid_ == 0) {
       close(report_[0]);
       if (kind == Kind::Waiter) Wait(early, lockFile);
@@ -49,7 +49,7 @@ class Rival {
   }
 
   RivalReport Stop() {
-    kill(pid_, SIGKILL);
+    testing::SignalChild(pid_, SIGKILL);
     WaitFor(pid_, 10);
     pid_ = -1;
     RivalReport r;
@@ -154,7 +154,7 @@ TEST(PortHeldE2E, FoundLockFileLeftAsItWas) {
   RunResult r = box.Run({"-y", "-i"});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(r.Has("Using CORVANTALOCKDIR=")) << r.out;
-  EXPECT_EQ(ReadFileText(lockFile), "another run");
+  EXPECT_EQ(ReadFile(lockFile), "another run");
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ struct LiveRun {
   int status = -1;   // exit status once ended
   double cpuSeconds = -1;  // processor time it used (user and system), once ended
 
-  bool Has(const std::string& t) const { return text.find(t) != std::string::npos; }
+  bool Has(const std::string& t) const { return testing::Contains(text, t); }
   // Reads until `t` appears; false when `seconds` pass or the output ends first.
   bool WaitFor(const std::string& t, int seconds) {
     ReadUntil(out, text, t, seconds);
@@ -69,36 +69,14 @@ struct LiveRun {
   }
   // Waits for the end (killing it after `seconds`), reading all it says.
   int Finish(int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (status < 0) {
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0) {
-        char buf[4096];
-        const ssize_t n = read(out, buf, sizeof buf);
-        if (n > 0) text.append(buf, static_cast<size_t>(n));
-      }
-      int st = 0;
-      rusage used{};
-      if (wait4(pid, &st, WNOHANG, &used) == pid) {
-        status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        cpuSeconds = static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
-                     static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
-      } else if (std::chrono::steady_clock::now() > end) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        ADD_FAILURE() << "CorvUpdater did not end within " << seconds << " s:\n" << text;
-        status = -1;
-        break;
-      }
+    if (pid <= 0) {
+      ADD_FAILURE() << "CorvUpdater was never started";
+      Close();
+      return status;
     }
-    // What is still in the pipe or the terminal.
-    for (;;) {
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 20) <= 0) break;
-      char buf[4096];
-      const ssize_t n = read(out, buf, sizeof buf);
-      if (n <= 0) break;
-      text.append(buf, static_cast<size_t>(n));
+    if (status < 0) {
+      status = testing::ReadWhileRunning(pid, out, text, seconds, &cpuSeconds);
+      if (status < 0) ADD_FAILURE() << "CorvUpdater did not end within " << seconds << " s:\n" << text;
     }
     if (slave >= 0) tcgetattr(slave, &after);
     Close();
@@ -119,27 +97,13 @@ struct LiveRun {
   }
 };
 
-// How a run on a terminal starts: the signals it finds ignored (as under
-// nohup), and whether it runs as a background job of that terminal.
-struct OnTerminal {
-  std::vector<int> ignored{};
-  bool background = false;
-};
+using testing::OnTerminal;
 
 class UnitsBench {
  public:
-  UnitsBench() : dir_(MakeDir()), machine_(dir_ + "/machine", testing::Build::UnderTest) {
-    fs::create_directories(dir_ + "/locks");
-    fs::create_directories(dir_ + "/home/bin");
-    program_ = testing::PlaceUpdater(dir_);
-    fs::copy_file(BinDir() + "/CorvBoot", dir_ + "/home/bin/CorvBoot");
-    env_ = {"CORVANTAROOT=" + dir_ + "/machine", "CORVANTALOCKDIR=" + dir_ + "/locks",
-            "CORVUPDATER=" + dir_ + "/home"};
-  }
+  UnitsBench() : box_("corv-e2e-rel"), dir_(box_.box.path) {}
   ~UnitsBench() {
     while (!sims_.empty()) Stop(sims_.begin()->first, SIGTERM);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   UnitsBench(const UnitsBench&) = delete;
   UnitsBench& operator=(const UnitsBench&) = delete;
@@ -152,13 +116,12 @@ class UnitsBench {
   bool Serve(int port, const std::string& profile) {
     Stop(port, SIGTERM);
     const std::string p = std::to_string(port);
-    std::ofstream(dir_ + "/unit" + p + ".txt") << profile;
-    Child c = Start(BinDir() + "/CorvSim",
-                    {"--profile", dir_ + "/unit" + p + ".txt", "--state", dir_ + "/state" + p + ".txt", "COM" + p},
-                    env_, dir_, "");
+    testing::WriteFile(dir_ + "/unit" + p + ".txt", profile);
     std::string said;
-    ReadUntil(c.out, said, "ready COM" + p, 10);
-    sims_[port] = c;
+    sims_[port] = testing::StartSim(
+        BinDir() + "/CorvSim",
+        {"--profile", dir_ + "/unit" + p + ".txt", "--state", dir_ + "/state" + p + ".txt", "COM" + p},
+        box_.In(testing::Input::DevNull), said, 10);
     EXPECT_NE(said.find("ready COM" + p), std::string::npos) << said;
     return said.find("ready COM" + p) != std::string::npos;
   }
@@ -167,7 +130,7 @@ class UnitsBench {
   void Stop(int port, int sig) {
     auto it = sims_.find(port);
     if (it == sims_.end()) return;
-    kill(it->second.pid, sig);
+    testing::SignalChild(it->second.pid, sig);
     const int st = e2e::WaitFor(it->second.pid, 10);
     if (sig == SIGTERM) {
       EXPECT_EQ(st, 0);
@@ -178,84 +141,31 @@ class UnitsBench {
   // The user switches the unit off and on.
   void PowerCycle(int port) {
     auto it = sims_.find(port);
-    if (it != sims_.end()) kill(it->second.pid, SIGUSR1);
+    if (it != sims_.end()) testing::SignalChild(it->second.pid, SIGUSR1);
   }
   // The unit's state as CorvSim last wrote it.
   std::map<std::string, std::string> State(int port) {
     auto it = sims_.find(port);
     if (it != sims_.end()) {
-      kill(it->second.pid, SIGUSR2);
-      usleep(300000);
+      EXPECT_TRUE(testing::SnapshotSim(it->second, 10)) << "CorvSim wrote no state";
     }
-    std::map<std::string, std::string> s;
-    std::istringstream in(ReadFileText(dir_ + "/state" + std::to_string(port) + ".txt"));
-    for (std::string line; std::getline(in, line);) {
-      const size_t eq = line.find('=');
-      if (eq != std::string::npos) s[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return s;
+    return ReadState(dir_ + "/state" + std::to_string(port) + ".txt");
   }
 
   // CorvUpdater with `args`, output on a pipe, standard input open for Type.
   LiveRun Run(const std::vector<std::string>& args) {
-    int toChild[2], fromChild[2];
+    const Child c = testing::Start(box_.program, args, box_.In());
     LiveRun r;
-    if (pipe(toChild) != 0) return r;
-    if (pipe(fromChild) != 0) return r;
-    r.pid = fork();
-    if (r.pid == 0) {
-      dup2(toChild[0], 0);
-      dup2(fromChild[1], 1);
-      dup2(fromChild[1], 2);
-      close(toChild[1]);
-      close(fromChild[0]);
-      Exec(args);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
-    r.in = toChild[1];
-    r.out = fromChild[0];
+    r.pid = c.pid, r.out = c.out, r.in = c.in;
     return r;
   }
-  // The status a background run's job leader reports when the run was stopped.
-  static constexpr int kStoppedInBackground = 200;
 
   // CorvUpdater with `args` on a pseudo-terminal that is its controlling
-  // terminal. In the background a session leader holds the foreground while
-  // the run is a process group of its own; the leader ends with the run's
-  // status, or kStoppedInBackground when the run was stopped.
+  // terminal (see testing::StartOnTerminal).
   LiveRun RunOnTerminal(const std::vector<std::string>& args, const OnTerminal& how = {}) {
+    const testing::TerminalChild c = testing::StartOnTerminal(box_.program, args, box_.In(), how);
     LiveRun r;
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return r;
-    const std::string slavePath = ptsname(master);
-    r.out = master;
-    r.slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
-    tcgetattr(r.slave, &r.before);
-    r.pid = fork();
-    if (r.pid == 0) {
-      setsid();
-      const int tty = open(slavePath.c_str(), O_RDWR);  // becomes the controlling terminal
-      ioctl(tty, TIOCSCTTY, 0);
-      dup2(tty, 0);
-      dup2(tty, 1);
-      dup2(tty, 2);
-      for (int sig : how.ignored) signal(sig, SIG_IGN);
-      if (!how.background) Exec(args);
-      const pid_t job = fork();
-      if (job == 0) {
-        setpgid(0, 0);
-        Exec(args);
-      }
-      setpgid(job, job);
-      int st = 0;
-      waitpid(job, &st, WUNTRACED);
-      if (WIFSTOPPED(st)) {
-        kill(job, SIGKILL);
-        _exit(kStoppedInBackground);
-      }
-      _exit(WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st));
-    }
+    r.pid = c.pid, r.out = c.out, r.slave = c.slave, r.before = c.before;
     return r;
   }
 
@@ -275,30 +185,15 @@ class UnitsBench {
   }
 
  private:
-  [[noreturn]] void Exec(const std::vector<std::string>& args) {
-    if (chdir(dir_.c_str()) != 0) _exit(126);
-    unsetenv("CORVANTAPORT");
-    for (const auto& e : env_) putenv(const_cast<char*>(e.c_str()));
-    testing::ExecProgram(program_, args);
-  }
-  static std::string MakeDir() {
-    char tmpl[] = "/tmp/corv-e2e-rel-XXXXXX";
-    const std::string dir = mkdtemp(tmpl);
-    fs::create_directories(dir + "/machine");
-    return dir;
-  }
-
+  testing::UpdaterSandbox box_;
   std::string dir_;
-  testing::UpdaterMachine machine_;
-  std::string program_;
-  std::vector<std::string> env_;
   std::map<int, Child> sims_;
 };
 
 // The last line of a log file with text after its stamp, without the stamp
 // and the line end (a closed log ends with the stamp that would open the next line).
 inline std::string LastLogLine(const std::string& path) {
-  std::istringstream in(ReadFileText(path));
+  std::istringstream in(ReadFile(path));
   std::string last;
   for (std::string line; std::getline(in, line);) {
     while (!line.empty() && line.back() == '\r') line.pop_back();

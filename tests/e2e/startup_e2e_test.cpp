@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/common/processes.h"
+#include "tests/common/usage_text.h"
 #include "tests/common/scratch.h"
 
 namespace {
@@ -20,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using corv::testing::BinDir;
 using corv::testing::Child;
+using corv::testing::kUsage;
 using corv::testing::Launch;
 using corv::testing::ReadFile;
 using corv::testing::ReadUntil;
@@ -34,37 +36,11 @@ Launch InOwnMachine(const std::string& dir, const std::vector<std::string>& env 
 }
 
 // Runs to the end with `input` on stdin (then closed); its output read for up
-// to 20 s.
+// to 20 s, and its end waited for as long again (then it is killed, -1).
 Result RunToEnd(const std::string& program, const std::vector<std::string>& args, const std::string& dir,
                 const std::string& input = "", const std::vector<std::string>& env = {}) {
-  return corv::testing::RunToEnd(program, args, InOwnMachine(dir, env), input, 20, -1);
+  return corv::testing::RunToEnd(program, args, InOwnMachine(dir, env), input, 20, 20);
 }
-
-const char* const kUsage =
-    "Usage: CorvUpdater [options] [Filename] [[COM]<port>]\n"
-    "\n"
-    "-i           Interrogate unit and show information, do not update\n"
-    "-y           Yes to prompts (continues without waiting for key)\n"
-    "-v           Verify on\n"
-    "-s           Silence extra information\n"
-    "-w           Write software always, even if its the correct version\n"
-    "-d           Debug on\n"
-    "-dd          Detailed Debug on (shows com data)\n"
-    "-b           Set the initial baud rate to one of the following:\n"
-    "             9600, 19200, 38400, 57600 or 115200\n"
-    "-p<n>        Start with parity setting where n = 0 (none), 1 (even)\n"
-    "-l           Lock baud rate, do not auto-search for the correct baud rate\n"
-    "-r           Set the baud rate for programming to one of the following:\n"
-    "             115200, 128000, 230400, 460800, 921600\n"
-    "-u<ID>       Unit ID\n"
-    "-o           Overlapped writes to flash, uses faster flash programming\n"
-    "             protocol if possible\n"
-    "\n"
-    "[filename]   Parameter file\n"
-    "\n"
-    "port         1, 2, 3, 4...\n"
-    "\n"
-    "default setting for auto-search are 19200 baud, even parity.\n";
 
 TEST(StartUpE2E, BadArgument) {
   const corv::testing::TempDir box("corv-e2e");
@@ -158,7 +134,7 @@ TEST(StartUpE2E, NoUnitLogAndAbort) {
       if (n > 0) out.append(buf, static_cast<size_t>(n));
     }
   }
-  kill(c.pid, SIGTERM);
+  corv::testing::SignalChild(c.pid, SIGTERM);
   ReadUntil(c.out, out, "-- aborted\n", 20);
   EXPECT_EQ(Wait(c), 1);
   EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << out;

@@ -154,6 +154,7 @@ TEST(UpdateE2E, TransmitterEepromStates) {
 
 TEST(UpdateE2E, RefusedUnits) {
   {
+    SCOPED_TRACE("a card with no software carried for it");
     Sandbox box("card=620\ncircuit=6\nmcu=3\n");
     RunResult r = box.Run({"-y"});
     EXPECT_EQ(r.status, 1) << r.out;
@@ -163,6 +164,7 @@ TEST(UpdateE2E, RefusedUnits) {
     EXPECT_FALSE(box.LockLeft());
   }
   {  // An FCHIP, with the message left in the parameter file.
+    SCOPED_TRACE("An FCHIP, with the message left in the parameter file");
     Sandbox box("card=620\nmcu=2\nbootRelease=5\npmoduleType=1\n");
     const std::string job = box.Job("Program=TRUE\r\n");
     RunResult r = box.Run({"-y", job});
@@ -171,13 +173,14 @@ TEST(UpdateE2E, RefusedUnits) {
         "a PMODULE";
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(r.Has("Fatal Error: " + message + "\n")) << r.out;
-    EXPECT_EQ(ReadFileText(job), "Program=TRUE\r\nMessage=" + message + "\r\n");
+    EXPECT_EQ(ReadFile(job), "Program=TRUE\r\nMessage=" + message + "\r\n");
     auto s = box.State();
     EXPECT_EQ(s["mode"], "software");
     EXPECT_EQ(s["version"], "490");
     EXPECT_FALSE(box.LockLeft());
   }
   {  // A pre-production board outside manufacturing mode is left running.
+    SCOPED_TRACE("A pre-production board outside manufacturing mode is left running");
     Sandbox box("bootFlags=0x82\n");
     RunResult r = box.Run({"-y"});
     EXPECT_EQ(r.status, 1) << r.out;

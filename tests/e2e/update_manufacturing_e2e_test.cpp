@@ -11,11 +11,7 @@ namespace corv::e2e {
 namespace {
 
 std::string Job(uint32_t serial, const std::string& more = "", bool program = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  return "CorvManufacture=TRUE\r\nProgram=" + std::string(program ? "TRUE" : "FALSE") +
-         "\r\nEncryptedSerialNo=" + t.serialNo + "\r\nEncryptedSerialNoCRC=" + t.serialNoCrc +
-         "\r\nEncryptedSecretKeys=" + t.secretKeys + "\r\nEncryptedSecretKeysCRC=" + t.secretKeysCrc +
-         "\r\nSerialNo=" + std::to_string(serial) + "\r\n" + more;
+  return testing::ManufacturingJob(serial, program) + more;
 }
 
 // A manufacturing run that ended well: status 0, no key prompt, the unit
@@ -36,6 +32,7 @@ void ExpectManufactured(Sandbox& box, const RunResult& r, uint32_t serial) {
 
 TEST(UpdateManufacturingE2E, FieldsDecisions) {
   {  // V4.00, same serial number: the fields by age, the software because of them.
+    SCOPED_TRACE("V4.00, same serial number");
     Sandbox box(CurrentDisplayProfile() + "version=4.00\n");
     const std::string job = box.Job(Job(12345));
     RunResult r = box.Run({"-d", job});
@@ -44,9 +41,10 @@ TEST(UpdateManufacturingE2E, FieldsDecisions) {
     EXPECT_FALSE(r.Has("Reading old fields"));
     ExpectManufactured(box, r, 12345);
     EXPECT_EQ(box.State()["checksum"], "0xCFD9091F");
-    EXPECT_EQ(ReadFileText(job).find("Message="), std::string::npos);
+    EXPECT_EQ(ReadFile(job).find("Message="), std::string::npos);
   }
   {  // V5.10 whose fields the unit finds equal: nothing to write.
+    SCOPED_TRACE("V5.10 whose fields the unit finds equal");
     Sandbox box(CurrentDisplayProfile());
     const std::string job = box.Job(Job(12345));
     RunResult r = box.Run({"-d", job});
@@ -57,6 +55,7 @@ TEST(UpdateManufacturingE2E, FieldsDecisions) {
     EXPECT_EQ(box.State()["flashBlocks"], "0");
   }
   {  // Program false.
+    SCOPED_TRACE("Program false");
     Sandbox box("");
     const std::string job = box.Job(Job(12345, "", false));
     RunResult r = box.Run({job});
@@ -76,7 +75,7 @@ TEST(UpdateManufacturingE2E, ReplacedSerialNumber) {
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_TRUE(r.Has(question)) << r.out;
     EXPECT_FALSE(r.Has("Fatal Error"));
-    EXPECT_EQ(ReadFileText(job).find("Message="), std::string::npos);
+    EXPECT_EQ(ReadFile(job).find("Message="), std::string::npos);
     EXPECT_FALSE(box.LockLeft());
     auto s = box.State();
     EXPECT_EQ(s["serial"], "12345");
@@ -95,6 +94,7 @@ TEST(UpdateManufacturingE2E, ReplacedSerialNumber) {
 TEST(UpdateManufacturingE2E, PreProductionBoardWithCorvBoot) {
   const std::string board = CurrentDisplayProfile() + "version=4.90\nbootFlags=0x82\n";
   {  // The stand-in installs the secured boot loader; the update goes on.
+    SCOPED_TRACE("The stand-in installs the secured boot loader");
     Sandbox box(board);
     const std::string job = box.Job(Job(12345));
     RunResult r = box.Run({job});
@@ -110,6 +110,7 @@ TEST(UpdateManufacturingE2E, PreProductionBoardWithCorvBoot) {
     EXPECT_EQ(box.Log().find("-- execute"), std::string::npos);
   }
   {  // CorvBoot fails with status 3: the run ends with it, the port and lock given back.
+    SCOPED_TRACE("CorvBoot fails with status 3");
     Sandbox box(board);
     const std::string script = box.Dir() + "/fail.sh";
     std::ofstream(script) << "#!/bin/sh\n[ -e \"" << box.Dir() << "/locks/lockCorvantaCommPort1\" ] && exit 9\nexit 3\n";
@@ -122,6 +123,7 @@ TEST(UpdateManufacturingE2E, PreProductionBoardWithCorvBoot) {
     EXPECT_EQ(box.State()["flags"], "130");
   }
   {  // No CorvBoot in the home folder.
+    SCOPED_TRACE("No CorvBoot in the home folder");
     Sandbox box(board);
     fs::remove(box.Dir() + "/home/bin/CorvBoot");
     const std::string job = box.Job(Job(12345));
@@ -129,7 +131,7 @@ TEST(UpdateManufacturingE2E, PreProductionBoardWithCorvBoot) {
     const std::string message = "Cannot find CorvBoot in " + box.Dir() + "/home/bin";
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_TRUE(r.Has("Fatal Error: " + message + "\n")) << r.out;
-    EXPECT_NE(ReadFileText(job).find("Message=" + message + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(job).find("Message=" + message + "\r\n"), std::string::npos);
     EXPECT_FALSE(box.LockLeft());
   }
 }

@@ -27,7 +27,7 @@ void ExpectTerminalGivenBack(const LiveRun& r, const std::string& what) {
 // stamp that would open the next line, as every closed log ends.
 bool EndsWithStampedAbort(const std::string& logPath) {
   static const std::regex kEnd(R"([\s\S]*\r\n\d{6}: -- aborted\r\n\d{6}: )");
-  return std::regex_match(ReadFileText(logPath), kEnd);
+  return std::regex_match(ReadFile(logPath), kEnd);
 }
 
 struct Stage {
@@ -56,7 +56,7 @@ TEST(WaysOutE2E, AbortSignalAtEachStage) {
     ASSERT_TRUE(bench.Serve(1, ""));
     LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"});
     ASSERT_TRUE(r.WaitFor(s.line, 60)) << what << "\n" << r.text;
-    kill(r.pid, s.signal);
+    corv::testing::SignalChild(r.pid, s.signal);
     EXPECT_EQ(r.Finish(20), 1) << what << "\n" << r.text;
     EXPECT_TRUE(r.Has("\r\n-- aborted\r\n")) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
@@ -77,11 +77,11 @@ TEST(WaysOutE2E, CtrlCMidFlashPassThenRecovered) {
   ASSERT_TRUE(bench.Serve(1, ""));
   LiveRun cut = bench.Run({"-d", "-y", "COM1"});
   ASSERT_TRUE(cut.WaitForAfter("Writing to flash", "..........", 60)) << cut.text;
-  kill(cut.pid, SIGINT);
+  corv::testing::SignalChild(cut.pid, SIGINT);
   EXPECT_EQ(cut.Finish(20), 1) << cut.text;
   EXPECT_TRUE(cut.Has("\n-- aborted\n")) << cut.text;
   EXPECT_FALSE(cut.Has("Success")) << cut.text;
-  EXPECT_TRUE(EndsWithStampedAbort(cut.LogPath())) << ReadFileText(cut.LogPath());
+  EXPECT_TRUE(EndsWithStampedAbort(cut.LogPath())) << ReadFile(cut.LogPath());
   EXPECT_TRUE(bench.PortFree(1));
   LiveRun next = bench.Run({"-y", "COM1"});
   ASSERT_TRUE(next.WaitFor("please turn the unit power off and on now", 120)) << next.text;
@@ -102,7 +102,7 @@ TEST(WaysOutE2E, HangUpIgnoredAtStartLeavesTheUpdateGoing) {
   ASSERT_TRUE(bench.Serve(1, ""));
   LiveRun r = bench.RunOnTerminal({"-d", "-y", "COM1"}, {.ignored = {SIGHUP}});
   ASSERT_TRUE(r.WaitForAfter("Writing to flash", "..........", 60)) << r.text;
-  kill(r.pid, SIGHUP);
+  corv::testing::SignalChild(r.pid, SIGHUP);
   EXPECT_EQ(r.Finish(180), 0) << r.text;
   EXPECT_TRUE(r.Has("Success: all operations are complete")) << r.text;
   EXPECT_FALSE(r.Has("-- aborted")) << r.text;
@@ -120,9 +120,9 @@ TEST(WaysOutE2E, SignalWhileTheConsoleIsStopped) {
   LiveRun r = bench.RunOnTerminal({"-y", "COM1"});
   ASSERT_TRUE(r.WaitFor("please turn the unit power off and on now", 90)) << r.text;
   ASSERT_EQ(tcflow(r.slave, TCOOFF), 0);
-  kill(r.pid, SIGINT);
+  corv::testing::SignalChild(r.pid, SIGINT);
   EXPECT_EQ(r.Finish(20), 1) << r.text;
-  EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFileText(r.LogPath());
+  EXPECT_TRUE(EndsWithStampedAbort(r.LogPath())) << ReadFile(r.LogPath());
   EXPECT_TRUE(bench.PortFree(1));
 }
 
@@ -165,7 +165,7 @@ TEST(WaysOutE2E, DeviceVanishesMidRun) {
     EXPECT_FALSE(r.Has("Success")) << what;
     EXPECT_FALSE(fs::exists(bench.LockFile(1))) << what;
     ExpectTerminalGivenBack(r, what);
-    const std::string log = ReadFileText(r.LogPath());
+    const std::string log = ReadFile(r.LogPath());
     const std::string reason = ": COM1: Input/output error\r\n";
     const size_t first = log.find(reason);
     EXPECT_NE(first, std::string::npos) << what;
@@ -187,7 +187,7 @@ TEST(WaysOutE2E, FatalErrorWithParameterFile) {
   EXPECT_EQ(r.Finish(60), 2) << r.text;
   const std::string message = "This Corvanta unit cannot be upgraded as it contains an FCHIP";
   EXPECT_TRUE(r.Has("Fatal Error: " + message)) << r.text;
-  EXPECT_NE(ReadFileText(job).find("\r\nMessage=" + message), std::string::npos) << ReadFileText(job);
+  EXPECT_NE(ReadFile(job).find("\r\nMessage=" + message), std::string::npos) << ReadFile(job);
   EXPECT_TRUE(bench.PortFree(1));
   ExpectTerminalGivenBack(r, "fatal error");
   EXPECT_EQ(LastLogLine(r.LogPath()).rfind("Fatal Error: " + message, 0), 0u) << LastLogLine(r.LogPath());

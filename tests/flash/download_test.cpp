@@ -25,6 +25,7 @@ struct StepUp {
 
 TEST(StepUpBaudRate, ProgrammingRateTable) {
   {
+    SCOPED_TRACE("no -r: 115200 all the same");
     StepUp s(0, 3);  // no -r: 115200 all the same
     EXPECT_TRUE(s.result);
     EXPECT_EQ(s.indexes, std::vector<int>{5});
@@ -35,12 +36,14 @@ TEST(StepUpBaudRate, ProgrammingRateTable) {
     EXPECT_TRUE(s.rig.Has("OK - baud rate set\nbaud rate = 115200 (no parity) timeout=1000ms\n"));
   }
   {
+    SCOPED_TRACE("-r 57600 on MCU type 2");
     StepUp s(57600, 2);
     EXPECT_EQ(s.indexes, std::vector<int>{4});
     EXPECT_TRUE(s.rig.Has("Programmer baud rate 57600 specified\nStepping up baud rate to 57600\n"));
     EXPECT_EQ(s.rig.ctx.settings.baudRate, 57600);
   }
   {
+    SCOPED_TRACE("-r 230400 on MCU type 2: its programmers stop at 115200");
     StepUp s(230400, 2);  // MCU type 2 programmers stop at 115200
     EXPECT_EQ(s.indexes, std::vector<int>{5});
     EXPECT_FALSE(s.rig.Has("high speed"));
@@ -48,12 +51,14 @@ TEST(StepUpBaudRate, ProgrammingRateTable) {
     EXPECT_TRUE(s.rig.Has("Programmer baud rate 115200 specified\n"));
   }
   {
+    SCOPED_TRACE("-r 921600 on MCU type 3: the high speed rate");
     StepUp s(921600, 3);
     EXPECT_EQ(s.indexes, std::vector<int>{9});
     EXPECT_TRUE(s.rig.Has("Using high speed baud rate = 921600\nProgrammer baud rate 921600 specified\n"));
     EXPECT_EQ(s.rig.ctx.settings.baudRate, 921600);
   }
   {
+    SCOPED_TRACE("-r 100000: an unknown rate, 115200 used");
     StepUp s(100000, 3);
     EXPECT_EQ(s.indexes, std::vector<int>{5});
     EXPECT_TRUE(s.rig.Has("Unknown baudrate: 100000\n"
@@ -61,6 +66,7 @@ TEST(StepUpBaudRate, ProgrammingRateTable) {
                           "Using 115200\nStepping up baud rate to 115200\n"));
   }
   {
+    SCOPED_TRACE("-r 921600 on an adapter that cannot make the rate");
     StepUp s(921600, 3, 921600);  // an adapter that cannot make the rate
     EXPECT_TRUE(s.result);
     EXPECT_EQ(s.indexes, std::vector<int>{5});
@@ -97,6 +103,7 @@ TEST(StepUpBaudRate, TriesTheLinesInTurnAndGivesUp) {
 
 TEST(BootCommands, ResetsAndTheUnusedCommands) {
   {
+    SCOPED_TRACE("two resets lost, then the unit resets");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.Open(115200);
@@ -113,6 +120,7 @@ TEST(BootCommands, ResetsAndTheUnusedCommands) {
                         "baud rate = 115200 (no parity) timeout=1000ms\n"));
   }
   {
+    SCOPED_TRACE("no reset ever answered: 20 attempts, then failure");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.unit.intercept = [](const Frame& f) { return f.Code() == 0x1032; };
@@ -122,7 +130,7 @@ TEST(BootCommands, ResetsAndTheUnusedCommands) {
     EXPECT_EQ(rig.link.softwareMode, modeCorvantaBootLoader);
   }
   {
-    // The programmers of MCU types 3 and 5 restart at their start rate.
+    SCOPED_TRACE("The programmers of MCU types 3 and 5 restart at their start rate");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.Open(115200);
@@ -135,6 +143,7 @@ TEST(BootCommands, ResetsAndTheUnusedCommands) {
     EXPECT_EQ(rig.unit.count[0x1090], 1);
   }
   {
+    SCOPED_TRACE("the unused commands");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.unit.intercept = [&rig](const Frame& f) {
@@ -143,7 +152,7 @@ TEST(BootCommands, ResetsAndTheUnusedCommands) {
         EXPECT_EQ(std::string(f.bytes.begin() + 4, f.bytes.end()), "erase");
       }
       std::vector<uint8_t> r(f.bytes.begin(), f.bytes.begin() + 4);
-      if (f.Code() == 0x1091 && rig.info.bootRelease == 10) Put(r, 512, 2);
+      if (f.Code() == 0x1091 && rig.info.bootRelease == 10) Put16(r, 512);
       rig.unit.Reply(f, r);
       return true;
     };
@@ -189,6 +198,7 @@ bool RamHolds(const ScriptedUnit& unit, const TestImage& im) {
 
 TEST(ProgrammerDownload, BlockByBlockWithReadBack) {
   {
+    SCOPED_TRACE("block by block at 9600 without read-back");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.Open(9600, false, Link::normalTimeoutMs);
@@ -209,7 +219,7 @@ TEST(ProgrammerDownload, BlockByBlockWithReadBack) {
                         "OK - transferred to RAM program\n"));
   }
   {
-    // -v: each record read back; one damaged byte on the way costs a retry.
+    SCOPED_TRACE("-v: each record read back; one damaged byte on the way costs a retry");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.ctx.settings.verifyOn = true;
@@ -238,7 +248,7 @@ TEST(ProgrammerDownload, BlockByBlockWithReadBack) {
     EXPECT_TRUE(rig.Has("OK - checked RAM program\n"));
   }
   {
-    // A boot loader of version 1 cannot read its RAM back.
+    SCOPED_TRACE("A boot loader of version 1 cannot read its RAM back");
     Rig rig;
     rig.BootLoaderUnit(2, 1);
     rig.ctx.settings.verifyOn = true;
@@ -250,7 +260,7 @@ TEST(ProgrammerDownload, BlockByBlockWithReadBack) {
     EXPECT_EQ(rig.unit.count[0x1090], 1);  // MCU type 2: no second step-up
   }
   {
-    // An image that ends before its first record.
+    SCOPED_TRACE("An image that ends before its first record");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.Open(9600, false, Link::normalTimeoutMs);
@@ -262,7 +272,7 @@ TEST(ProgrammerDownload, BlockByBlockWithReadBack) {
     EXPECT_EQ(rig.unit.Of(0x1022)[0].At(4, 4), 0x10002305u);
   }
   {
-    // A block that is never answered ends the download with failure.
+    SCOPED_TRACE("A block that is never answered ends the download with failure");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.unit.intercept = [](const Frame& f) { return f.Code() == 0x1020 && f.At(4, 4) == 0x40000080; };
@@ -279,6 +289,7 @@ TEST(ProgrammerDownload, Overlapped) {
   {
     // The reply for the first block comes after the one for the second: the
     // later one marks its block and costs one attempt.
+    SCOPED_TRACE("The reply for the first block comes after the one for the second");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.info.overlapped = true;
@@ -307,7 +318,7 @@ TEST(ProgrammerDownload, Overlapped) {
     EXPECT_TRUE(rig.info.overlapped);
   }
   {
-    // An unanswered block in flight is sent again from the head.
+    SCOPED_TRACE("An unanswered block in flight is sent again from the head");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.info.overlapped = true;
@@ -321,7 +332,7 @@ TEST(ProgrammerDownload, Overlapped) {
     EXPECT_EQ(rig.unit.count[0x1020], 4);
   }
   {
-    // No CTS: overlapped mode goes off for the rest of the run.
+    SCOPED_TRACE("No CTS: overlapped mode goes off for the rest of the run");
     Rig rig;
     rig.BootLoaderUnit(3);
     rig.info.overlapped = true;
@@ -338,7 +349,7 @@ TEST(ProgrammerDownload, Overlapped) {
     EXPECT_TRUE(RamHolds(rig.unit, im));
   }
   {
-    // MCU type 2: window 1, and the CTS wait comes once the programmer runs.
+    SCOPED_TRACE("MCU type 2: window 1, and the CTS wait comes once the programmer runs");
     Rig rig;
     rig.BootLoaderUnit(2);
     rig.info.overlapped = true;

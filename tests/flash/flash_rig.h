@@ -21,6 +21,7 @@
 #include "sim/virtual_line.h"
 #include "payloads/image_stream.h"
 #include "support/console.h"
+#include "tests/common/frames.h"
 #include "tests/common/scratch.h"
 
 namespace corv::test {
@@ -37,16 +38,10 @@ struct Frame {
   }
 };
 
-inline std::vector<uint8_t> Framed(std::vector<uint8_t> body) {
-  const uint16_t crc = Crc16(body.data(), body.size());
-  body.push_back(static_cast<uint8_t>(crc));
-  body.push_back(static_cast<uint8_t>(crc >> 8));
-  return body;
-}
-
-inline void Put(std::vector<uint8_t>& v, uint32_t value, int width) {
-  for (int k = width - 1; k >= 0; --k) v.push_back(static_cast<uint8_t>(value >> (8 * k)));
-}
+using testing::Framed;
+using testing::Put16;
+using testing::Put32;
+using testing::Put8;
 
 // A unit that hears the program at whatever rate it uses.
 class ScriptedUnit : public LineEnd {
@@ -181,18 +176,18 @@ struct MachineScope : testing::MachineFolderScope {
 struct TestImage {
   std::vector<uint8_t> bytes;
   TestImage(uint32_t start, uint32_t total) {
-    Put(bytes, start, 4);
-    Put(bytes, total, 4);
+    Put32(bytes, start);
+    Put32(bytes, total);
   }
   TestImage& Record(uint32_t address, uint16_t length, uint8_t seed = 1) {
-    Put(bytes, address, 4);
-    Put(bytes, length, 2);
+    Put32(bytes, address);
+    Put16(bytes, length);
     for (uint32_t i = 0; i < length; ++i) bytes.push_back(static_cast<uint8_t>(seed + i * 7));
     return *this;
   }
   ImageStream Stream() {
     if (!ended_) {
-      Put(bytes, 0xFFFFFFFF, 4);
+      Put32(bytes, 0xFFFFFFFF);
       ended_ = true;
     }
     return ImageStream(bytes.data(), bytes.size());
@@ -226,12 +221,8 @@ struct Rig {
     link.softwareMode = modeCorvantaBootLoader;
   }
   const std::string& Out() const { return console.Output(); }
-  size_t CountOf(const std::string& text) const {
-    size_t n = 0;
-    for (size_t at = Out().find(text); at != std::string::npos; at = Out().find(text, at + text.size())) ++n;
-    return n;
-  }
-  bool Has(const std::string& text) const { return Out().find(text) != std::string::npos; }
+  size_t CountOf(const std::string& text) const { return testing::Count(Out(), text); }
+  bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
 
   MachineScope machine;
   VirtualClock clock;

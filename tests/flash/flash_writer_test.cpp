@@ -46,6 +46,7 @@ std::vector<uint8_t> SequencedReply(const Frame& f, uint16_t sequence, uint8_t r
 
 TEST(FlashWriting, BlockByBlock) {
   {
+    SCOPED_TRACE("a page and a record past it, block by block");
     Rig rig;
     Programmer(rig, false);
     TestImage im(0x4040, 257);
@@ -64,6 +65,7 @@ TEST(FlashWriting, BlockByBlock) {
   }
   {
     // A lost reply costs one attempt; a unit failure code ends the write.
+    SCOPED_TRACE("A lost reply costs one attempt");
     Rig rig;
     Programmer(rig, false);
     int seen = 0;
@@ -87,6 +89,7 @@ TEST(FlashWriting, BlockByBlock) {
     EXPECT_EQ(RegGetMachineString(kSavedPortPath), "");
   }
   {
+    SCOPED_TRACE("a block never answered: 20 attempts, then failure");
     Rig rig;
     Programmer(rig, false);
     rig.unit.intercept = [](const Frame& f) { return f.Code() == 0x1030 && f.At(4, 4) == 128; };
@@ -95,7 +98,7 @@ TEST(FlashWriting, BlockByBlock) {
     EXPECT_EQ(rig.unit.count[0x1030], 1 + 20);
   }
   {
-    // An image that holds nothing writes nothing and still succeeds.
+    SCOPED_TRACE("An image that holds nothing writes nothing and still succeeds");
     Rig rig;
     Programmer(rig, true);
     TestImage im(0, 0);
@@ -108,6 +111,7 @@ TEST(FlashWriting, BlockByBlock) {
 TEST(FlashWriting, OverlappedAcknowledgements) {
   {
     // Blocks 3 and 4 get no reply of their own; the reply for 5 covers them.
+    SCOPED_TRACE("Blocks 3 and 4 get no reply of their own");
     Rig rig;
     Programmer(rig, true);
     rig.unit.intercept = [](const Frame& f) {
@@ -128,6 +132,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
   {
     // A damaged reply with nothing behind it: every block in flight goes out
     // again with its own number.
+    SCOPED_TRACE("A damaged reply with nothing behind it");
     Rig rig;
     Programmer(rig, true);
     bool first = true;
@@ -147,7 +152,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
     EXPECT_EQ(Attempts(rig), 1u);
   }
   {
-    // A well-formed reply for an older number costs an attempt, no resend.
+    SCOPED_TRACE("A well-formed reply for an older number costs an attempt, no resend");
     Rig rig;
     Programmer(rig, true);
     rig.unit.intercept = [&](const Frame& f) {
@@ -166,6 +171,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
     // A reply numbered beyond the newest block sent (left from an earlier
     // image) acknowledges nothing: the blocks are only released by their own
     // replies after the resend.
+    SCOPED_TRACE("A reply numbered beyond the newest block sent acknowledges nothing");
     Rig rig;
     Programmer(rig, true);
     int firstRound = 2;
@@ -180,7 +186,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
     EXPECT_EQ(Attempts(rig), 2u);  // the stale reply, then the silence
   }
   {
-    // The unit's failure code for a block in flight.
+    SCOPED_TRACE("The unit's failure code for a block in flight");
     Rig rig;
     Programmer(rig, true);
     rig.unit.intercept = [&](const Frame& f) {
@@ -197,6 +203,7 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
   {
     // MCU type 2: two blocks in flight at most. A unit that answers nothing
     // until its third block sees the first two again, not a third one.
+    SCOPED_TRACE("MCU type 2: two blocks in flight at most");
     Rig rig;
     Programmer(rig, true, 2);
     rig.unit.intercept = [&](const Frame& f) { return f.Code() == 0x1031 && rig.unit.count[0x1031] <= 2; };
@@ -237,6 +244,7 @@ TEST(FlashWriting, OldFieldsHook) {
   }
   {
     // No record below the page size: no hook.
+    SCOPED_TRACE("No record below the page size");
     Rig rig;
     Programmer(rig, true);
     int calls = 0;
@@ -245,7 +253,7 @@ TEST(FlashWriting, OldFieldsHook) {
     EXPECT_EQ(calls, 0);
   }
   {
-    // A failing hook fails the write before anything beyond the first page.
+    SCOPED_TRACE("A failing hook fails the write before anything beyond the first page");
     Rig rig;
     Programmer(rig, false);
     TestImage im = Blocks(4);
@@ -253,7 +261,7 @@ TEST(FlashWriting, OldFieldsHook) {
     EXPECT_EQ(rig.unit.count[0x1030], 2);
   }
   {
-    // An image that ends inside the first page still gets the fields back.
+    SCOPED_TRACE("An image that ends inside the first page still gets the fields back");
     Rig rig;
     Programmer(rig, true);
     int calls = 0;

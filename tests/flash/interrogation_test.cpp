@@ -39,13 +39,13 @@ TEST(BootLoaderBlock, ReleaseDecidesChecksumAndFlagLines) {
 std::vector<uint8_t> ExtendedReply(uint8_t address, uint8_t flag, uint8_t pType, uint8_t textLength,
                                    uint8_t recordLength = 24) {
   std::vector<uint8_t> r{address, 0x45, 0x10, 0x15, recordLength, flag};
-  Put(r, 0x00AB, 2);
-  Put(r, 0x1234, 2);
-  Put(r, 0xFFFF, 2);
-  Put(r, 4000000000u, 4);
+  Put16(r, 0x00AB);
+  Put16(r, 0x1234);
+  Put16(r, 0xFFFF);
+  Put32(r, 4000000000u);
   r.push_back(pType);
-  Put(r, 77, 4);
-  Put(r, 409, 2);
+  Put32(r, 77);
+  Put16(r, 409);
   for (uint8_t b : {5, 1, 9, 7, 3, 0}) r.push_back(b);
   r.push_back(textLength);
   return r;
@@ -75,6 +75,7 @@ struct ExtendedCase {
 
 TEST(ExtendedInformation, ReadParsedAndPrinted) {
   {
+    SCOPED_TRACE("extended information with an information text");
     ExtendedCase c(1, 0, "A\rB\tC!");
     EXPECT_TRUE(c.result);
     EXPECT_TRUE(c.rig.Has("Requesting extended information\nOK - got extended information\n"
@@ -89,6 +90,7 @@ TEST(ExtendedInformation, ReadParsedAndPrinted) {
     EXPECT_EQ(c.rig.info.informationText, "A:B:C!");
   }
   {
+    SCOPED_TRACE("extended information with a P-Module, no text");
     ExtendedCase c(1, 2, "");
     EXPECT_TRUE(c.result);
     EXPECT_TRUE(c.rig.Has("  Serial No:    4000000000\n"
@@ -97,7 +99,7 @@ TEST(ExtendedInformation, ReadParsedAndPrinted) {
     EXPECT_FALSE(c.rig.Has("Information:"));
   }
   {
-    // Without a text the record is kept but not shown.
+    SCOPED_TRACE("Without a text the record is kept but not shown");
     ExtendedCase c(0, 2, "xyz");
     EXPECT_TRUE(c.result);
     EXPECT_TRUE(c.rig.info.extendedRead);
@@ -112,7 +114,7 @@ TEST(ExtendedInformation, ReadParsedAndPrinted) {
     EXPECT_FALSE(c.rig.Has("OK - got extended information"));
   }
   {
-    // A silent unit: two requests, then failure, and the run goes on.
+    SCOPED_TRACE("A silent unit: two requests, then failure, and the run goes on");
     Rig rig;
     rig.Open(19200);
     EXPECT_FALSE(ReadExtendedInformation(rig.link, rig.info));
@@ -126,6 +128,7 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
   EXPECT_EQ(CardFamily(468), kFamilyTransmitter);
   EXPECT_EQ(CardFamily(612), 0);
   {
+    SCOPED_TRACE("card 647: a Display");
     Rig rig;
     rig.link.versions = {647, 5, 490, 150};
     VersionsRead(rig.link, rig.info);
@@ -134,6 +137,7 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
     EXPECT_EQ(rig.info.cardFamily, kFamilyDisplay);
   }
   {
+    SCOPED_TRACE("card 1234: unsupported");
     Rig rig;
     rig.ctx.settings.yesToPrompts = true;
     rig.link.versions = {1234, 5, 409, 150};
@@ -169,20 +173,20 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
             std::string::npos);
 
   {
-    // -o selects overlapped mode, unless a missing CTS switched it off earlier.
+    SCOPED_TRACE("-o selects overlapped mode, unless a missing CTS switched it off earlier");
     Rig rig;
     rig.ctx.settings.overlappedRequested = true;
     rig.info.mcuType = 3;
     rig.info.bootVersion = 3;
     SelectProgrammers(rig.link, rig.info);
     EXPECT_TRUE(rig.info.overlapped);
-    rig.info.overlapped = false;
-    rig.info.overlappedLatchedOff = true;
+    rig.info.overlappedLatchedOff = true;  // overlapped is still true from the selection above
     SelectProgrammers(rig.link, rig.info);
     EXPECT_FALSE(rig.info.overlapped);
   }
 
   {
+    SCOPED_TRACE("programmer B on MCU type 2: the flash target");
     Rig rig;
     rig.ctx.settings.yesToPrompts = true;
     rig.info.flashProgrammer = ImageName::ProgrammerB;
@@ -206,6 +210,7 @@ TEST(UnitTables, CardNumbersProgrammersAndTargets) {
     EXPECT_TRUE(rig.Has("Fatal Error: Unsupported unit"));
   }
   {
+    SCOPED_TRACE("the old fields area of MCU type 2");
     Rig rig;
     rig.ctx.settings.yesToPrompts = true;
     rig.info.mcuType = 2;

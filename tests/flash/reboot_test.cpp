@@ -109,7 +109,7 @@ TEST(ResetLoop, ReleaseRecordRead) {
     EXPECT_EQ(f.bytes[4], 1);
     std::vector<uint8_t> r(f.bytes.begin(), f.bytes.begin() + 4);
     for (uint8_t b : {7, 3, 3, 9}) r.push_back(b);
-    Put(r, 0xCFD9091F, 4);
+    Put32(r, 0xCFD9091F);
     r.push_back(0x02);
     rig.unit.Reply(f, r);
     return true;

@@ -19,12 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::Rig;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
-  return n;
-}
+using testing::Contains;
+using testing::Count;
 
 sim::UnitProfile Software(uint8_t address, int32_t rate) {
   sim::UnitProfile p = sim::DefaultProfile();
@@ -112,6 +108,7 @@ TEST(Discovery, SavedPortFoundLineForLine) {
 
 TEST(Discovery, AddressSearch) {
   {  // -l: every quick response request at the rate the search started at.
+    SCOPED_TRACE("-l: every quick response request at the rate the search started at");
     Rig rig;
     rig.ctx.settings.lockBaud = true;
     rig.ctx.settings.baudRate = 57600;
@@ -123,6 +120,7 @@ TEST(Discovery, AddressSearch) {
     EXPECT_EQ(rig.driver.RatesOf({0x21, 0x41}), std::vector<int32_t>(5, 19200));
   }
   {  // Quick probe: 240 and 1, five attempts each, no line end after the dots.
+    SCOPED_TRACE("Quick probe: 240 and 1, five attempts each, no line end after the dots");
     Rig rig;
     rig.driver.AddLine(1);
     Link& link = rig.MakeLink();
@@ -155,6 +153,7 @@ TEST(Discovery, AddressSearch) {
     EXPECT_EQ(rig.driver.QuickAddresses().size(), 10u);
   }
   {  // A unit at address 7 answers the full probe.
+    SCOPED_TRACE("A unit at address 7 answers the full probe");
     Rig rig;
     sim::VirtualUnit unit(rig.driver.AddLine(2), Software(7, 38400));
     Link& link = rig.MakeLink();
@@ -207,6 +206,7 @@ TEST(Discovery, UnitIdGiven) {
 
 TEST(Discovery, WhatElseAnswers) {
   {  // A unit in its boot loader at 115200 (no working software).
+    SCOPED_TRACE("A unit in its boot loader at 115200 (no working software)");
     Rig rig;
     sim::UnitProfile p = sim::DefaultProfile();
     p.version = 0;
@@ -226,6 +226,7 @@ TEST(Discovery, WhatElseAnswers) {
     EXPECT_EQ(link.versions.softwareVersion, 0);
   }
   {  // The processor's own ISP boot loader.
+    SCOPED_TRACE("The processor's own ISP boot loader");
     Rig rig;
     sim::VirtualUnit unit(rig.driver.AddLine(1), Kind(sim::UnitKind::LpcIsp, 115200));
     Link& link = rig.MakeLink();
@@ -237,6 +238,7 @@ TEST(Discovery, WhatElseAnswers) {
     EXPECT_TRUE(Contains(rig.Out(), "-- LPC chip found\n"));
   }
   {  // A modem on COM1 is skipped; the unit on COM2 is found.
+    SCOPED_TRACE("A modem on COM1 is skipped");
     Rig rig;
     sim::VirtualUnit modem(rig.driver.AddLine(1), Kind(sim::UnitKind::Modem, 9600));
     sim::VirtualUnit unit(rig.driver.AddLine(2), sim::DefaultProfile());
@@ -292,6 +294,7 @@ TEST(Discovery, WholeSearchWithoutAUnitOnVirtualTime) {
 
 TEST(Discovery, OpenUnitPort) {
   {  // A named port that is missing: the search runs, then the fatal error.
+    SCOPED_TRACE("A named port that is missing");
     Rig rig;
     rig.ctx.settings.portNumber = 7;
     Link& link = rig.MakeLink();
@@ -300,6 +303,7 @@ TEST(Discovery, OpenUnitPort) {
     EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Cannot find Corvanta unit\n"));
   }
   {  // A named port that another program holds.
+    SCOPED_TRACE("A named port that another program holds");
     Rig rig;
     rig.driver.AddLine(3);
     rig.driver.BusyUntil(3, 1000000);
@@ -309,6 +313,7 @@ TEST(Discovery, OpenUnitPort) {
     EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: COM3 is being used by another application\n"));
   }
   {  // Nothing found: the user names the port; the probe's result is left for ConnectUnit.
+    SCOPED_TRACE("Nothing found: the user names the port; the probe's result is left for ConnectUnit");
     Rig rig("4\r");
     rig.driver.AddLine(4);
     Link& link = rig.MakeLink();
@@ -318,6 +323,7 @@ TEST(Discovery, OpenUnitPort) {
     EXPECT_FALSE(link.connected);
   }
   {  // Nothing found and no answer at the prompt: no second search.
+    SCOPED_TRACE("Nothing found and no answer at the prompt");
     Rig rig;
     Link& link = rig.MakeLink();
     EXPECT_THROW(OpenUnitPort(link), RunExit);
@@ -325,6 +331,7 @@ TEST(Discovery, OpenUnitPort) {
     EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Cannot find Corvanta unit\n"));
   }
   {  // A given port at the given rate.
+    SCOPED_TRACE("A given port at the given rate");
     Rig rig;
     sim::VirtualUnit unit(rig.driver.AddLine(3), Software(240, 115200));
     rig.ctx.settings.portNumber = 3;
@@ -338,6 +345,7 @@ TEST(Discovery, OpenUnitPort) {
 
 TEST(Discovery, ConnectUnitPowerCycles) {
   {  // Software the probe cannot reach (4800 baud); the user switches the unit off and on after 20 s.
+    SCOPED_TRACE("Software the probe cannot reach (4800 baud)");
     Rig rig;
     sim::VirtualUnit unit(rig.driver.AddLine(3), Software(240, 4800));
     rig.ctx.settings.portNumber = 3;
@@ -360,6 +368,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
     EXPECT_LT(rig.clock.TickMs() - asked, 22000u);
   }
   {  // Nobody there: 60 s at 9600 and 30 s at 115200, then false.
+    SCOPED_TRACE("Nobody there: 60 s at 9600 and 30 s at 115200, then false");
     Rig rig;
     rig.driver.AddLine(3);
     rig.ctx.settings.portNumber = 3;
@@ -373,6 +382,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
                                     "power off and on now\n"));
   }
   {  // Escape while waiting for the power cycle: "Aborted", port and lock released.
+    SCOPED_TRACE("Escape while waiting for the power cycle");
     Rig rig;
     const fs::path dir = rig.machine.Dir();
     rig.ctx.settings.lockFolder = dir.string();

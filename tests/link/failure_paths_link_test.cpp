@@ -15,11 +15,7 @@ namespace {
 
 using test::Rig;
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
-  return n;
-}
+using testing::Count;
 
 TEST(LinkFailurePaths, ReopenRefusedWithASystemErrorNamesItsCodeAndText) {
   Rig rig;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sim/virtual_line.h"
+#include "tests/common/frames.h"
 
 namespace corv::test {
 
@@ -28,7 +29,6 @@ class ScriptedEnd : public LineEnd {
   int answered = 0;
 };
 
-// A frame with its check appended, low byte first.
-std::vector<uint8_t> Framed(std::vector<uint8_t> body);
+using testing::Framed;
 
 }  // namespace corv::test

@@ -154,33 +154,6 @@ class RecordingDriver : public PortDriver {
   std::map<std::pair<int16_t, int32_t>, std::pair<int, std::string>> failing_;
 };
 
-// A machine folder of its own (registry hive) and no lock folder, for one test.
-class MachineFolderScope {
- public:
-  MachineFolderScope() {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("corv-link-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter()));
-    std::filesystem::create_directories(dir_);
-    setenv("CORVANTAROOT", dir_.string().c_str(), 1); ReadSystemEnvironment();
-    unsetenv("CORVANTALOCKDIR");
-  }
-  ~MachineFolderScope() {
-    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
-    unsetenv("CORVANTALOCKDIR");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::filesystem::path& Dir() const { return dir_; }
-  void SavePort(int n) { RegSetMachineString("SOFTWARE\\Oxlerand\\Corvanta\\CommPort", std::to_string(n)); }
-
- private:
-  static int& Counter() {
-    static int n = 0;
-    return n;
-  }
-  std::filesystem::path dir_;
-};
-
 // Everything one test needs, with the link made after the settings are set.
 struct Rig {
   explicit Rig(std::string keys = {}) : console(clock, std::move(keys)), ctx(console, clock), driver(clock) {
@@ -203,7 +176,7 @@ struct Rig {
     return r;
   }
 
-  MachineFolderScope machine;
+  testing::MachineFolderScope machine{"corv-link"};  // its own, and no lock folder
   VirtualClock clock;
   TimedConsole console;
   Context ctx;

@@ -1,96 +1,16 @@
-// The link record's own operations on virtual lines: the lock file on every way
-// out, the wait for a busy port, reopening with its messages and retries, and
-// the rate list.
+// The link record's own operations on virtual lines: the wait for a busy port,
+// reopening with its messages and retries, and the rate list (the lock file is
+// port_lock_test.cpp's).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "platform/posix/held_record.h"
 #include "tests/link/link_rig.h"
 
 namespace corv {
 namespace {
 
-namespace fs = std::filesystem;
 using test::Rig;
 
-// What a signal would remove now: 1 while the held record has a lock file.
-int LockHeld() { return held::posix::FindHeld(held::Kind::LockFile) ? 1 : 0; }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-TEST(LinkLock, MadeForAnOpenPortAndRemovedOnEveryWayOut) {
-  Rig rig;
-  rig.driver.AddLine(3);
-  const fs::path dir = rig.machine.Dir() / "locks";
-  fs::create_directories(dir);
-  rig.ctx.settings.lockFolder = dir.string() + "/";
-  const fs::path lock3 = dir / "lockCorvantaCommPort3";
-  Link& link = rig.MakeLink();
-
-  rig.ctx.settings.portNumber = 3;
-  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_TRUE(fs::exists(lock3));
-  EXPECT_TRUE(Contains(rig.Out(), "Using CORVANTALOCKDIR=" + dir.string() + "/\n"));
-  EXPECT_EQ(LockHeld(), 1);
-  EXPECT_EQ(std::string(held::posix::FindHeld(held::Kind::LockFile)->path), lock3.string());
-  link.ClosePortAndUnlock();
-  EXPECT_FALSE(fs::exists(lock3));
-  EXPECT_EQ(LockHeld(), 0);
-  EXPECT_TRUE(link.lockPath.empty());
-
-  // A fatal error goes through the release the link installed.
-  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_THROW(Fatal(rig.ctx, "test"), RunExit);
-  EXPECT_FALSE(fs::exists(lock3));
-  EXPECT_FALSE(link.PortOpen());
-
-  // A port that is not there leaves no file behind, nor does a refused rate.
-  rig.ctx.settings.portNumber = 4;
-  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort4"));
-  rig.ctx.settings.portNumber = 3;
-  rig.driver.Inner().RefuseRate(3, 19200);
-  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_EQ(link.lastOpen.outcome, OpenOutcome::SettingRefused);
-  EXPECT_FALSE(fs::exists(lock3));
-
-  // Another program holds COM5 and its lock: the file stays and is forgotten.
-  rig.driver.AddLine(5);
-  rig.driver.Inner().SetBusy(5, true);
-  std::ofstream(dir / "lockCorvantaCommPort5") << "theirs";
-  rig.ctx.settings.portNumber = 5;
-  EXPECT_FALSE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
-  EXPECT_TRUE(link.lockPath.empty());
-  EXPECT_EQ(LockHeld(), 0);
-  link.ClosePortAndUnlock();
-  EXPECT_TRUE(fs::exists(dir / "lockCorvantaCommPort5"));
-}
-
-TEST(LinkLock, FolderValueAndFolderFaults) {
-  EXPECT_EQ(LockFilePath("C:\\locks\\", 3), "C:\\locks\\lockCorvantaCommPort3");
-  EXPECT_EQ(LockFilePath("/run/lock", 12), "/run/lock/lockCorvantaCommPort12");
-
-  Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
-  Link& link = rig.MakeLink();
-  // Without the variable: no file, no line about it.
-  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_TRUE(link.lockPath.empty());
-  EXPECT_FALSE(Contains(rig.Out(), "CORVANTALOCKDIR"));
-  link.ClosePortAndUnlock();
-
-  // A folder that does not exist: reported, and the port still opens.
-  const std::string missing = (rig.machine.Dir() / "nowhere").string();
-  rig.ctx.settings.lockFolder = missing;
-  ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
-  EXPECT_TRUE(Contains(rig.Out(), "Cannot create lock file " + missing + "/lockCorvantaCommPort3\nError: "));
-  link.ClosePortAndUnlock();
-  EXPECT_FALSE(Contains(rig.Out(), "Cannot delete lock file"));
-}
+using testing::Contains;
 
 TEST(LinkOpen, BusyPortIsWaitedForWithADotEach100ms) {
   Rig rig;

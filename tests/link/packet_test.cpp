@@ -10,6 +10,7 @@
 #include "link/crc16.h"
 #include "sim/virtual_line.h"
 #include "support/console.h"
+#include "tests/common/scratch.h"
 #include "tests/link/far_end.h"
 
 namespace corv {
@@ -17,11 +18,7 @@ namespace {
 
 using test::Framed;
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
+using testing::Count;
 
 std::string Hexes(const std::vector<uint8_t>& bytes) {
   static const char* digits = "0123456789ABCDEF";

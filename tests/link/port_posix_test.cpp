@@ -24,6 +24,7 @@
 #include "sim/pty_rate.h"
 #include "platform/posix/held_record.h"
 #include "platform/environment.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
@@ -38,11 +39,6 @@ int HeldFlagsSaved() { return HeldPort() ? HeldPort()->flagsSaved : 0; }
 class PosixPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("CORVANTAROOT")) savedRoot_ = old, hadRoot_ = true;
-    char tmpl[] = "/tmp/corv-pty-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root = tmpl;
-    setenv("CORVANTAROOT", root.c_str(), 1); ReadSystemEnvironment();
     master = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
@@ -55,13 +51,6 @@ class PosixPortTest : public ::testing::Test {
   }
   void TearDown() override {
     close(master);
-    for (const char* n : {"/com12", "/com14", "/com15"}) unlink((root + n).c_str());
-    rmdir(root.c_str());
-    if (hadRoot_) {
-      setenv("CORVANTAROOT", savedRoot_.c_str(), 1); ReadSystemEnvironment();
-    } else {
-      unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
-    }
   }
   std::unique_ptr<SerialPort> Open(int16_t timeoutMs, int32_t baud = 115200) {
     OpenResult r;
@@ -91,14 +80,11 @@ class PosixPortTest : public ::testing::Test {
     return flag;
   }
 
-  std::string root, slave;
+  testing::MachineFolderScope machine{"corv-pty"};
+  std::string root = machine.dir.path, slave;
   int master = -1;
   PosixPortDriver driver;
   std::vector<std::string> reports;
-
- private:
-  std::string savedRoot_;
-  bool hadRoot_ = false;
 };
 
 TEST_F(PosixPortTest, NamesAndFailedOpens) {
@@ -209,7 +195,10 @@ TEST_F(PosixPortTest, ReadsWritesAndTimeouts) {
   ASSERT_TRUE(port);
   EXPECT_EQ(port->Receive(in, 10), 0);
   ASSERT_EQ(write(master, "wxyz", 4), 4);
-  usleep(50000);
+  // Until the pseudo-terminal has passed the four bytes on to the port's side.
+  for (int i = 0, queued = 0; i < 2000 && (ioctl(HeldPortFd(), FIONREAD, &queued) != 0 || queued < 4); ++i) {
+    usleep(1000);
+  }
   EXPECT_EQ(port->Receive(in, 10), 4);
   EXPECT_TRUE(reports.empty());
 }

@@ -85,6 +85,7 @@ TEST(ImageCatalogue, EveryImageHasTheCataloguesLayout) {
       }
     }
   }
+  if (!StandInPayloads()) GTEST_SKIP() << "real payloads: their checksums against the table were not compared";
 }
 
 TEST(ImageCatalogue, ChecksumsAndBootLoaderConstants) {

@@ -13,15 +13,16 @@
 #include "payloads/catalogue.h"
 #include "payloads/crc32.h"
 #include "payloads/payload_check.h"
+#include "tests/common/frames.h"
+#include "tests/common/scratch.h"
+#include "tests/common/updater_build.h"
 
 namespace corv {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-}
+using testing::Put32;
 
 Bytes Stream(std::initializer_list<std::pair<uint32_t, uint16_t>> records, bool endMarker = true) {
   Bytes b;
@@ -103,9 +104,8 @@ TEST(ImageCrc, StandardValuesAndPieces) {
   const uint8_t zeros[4] = {};
   EXPECT_EQ(Crc32(zeros, 4), 0x2144DF1Cu);
   ByteBlock bl = ImageBlock(ImageName::BootLoaderMcu5);
-  if (StandInPayloads()) {
-    EXPECT_EQ(ImageDataCrc(bl.data, bl.length), 0xB0071005u);
-  }
+  if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the boot loader's stand-in checksum is not known here";
+  EXPECT_EQ(ImageDataCrc(bl.data, bl.length), 0xB0071005u);
 }
 
 const ImageLayout& LayoutOf(ImageName name) {
@@ -218,8 +218,7 @@ TEST(PayloadCheck, OldFieldsAreaIsFreeOnlyWhereTheUnitKeepsOldFields) {
 
 // Runs the build's payload tool; its exit status and what it printed.
 int RunTool(const std::string& args, std::string& output) {
-  const char* bin = std::getenv("CORV_BIN_DIR");
-  std::string command = std::string(bin ? bin : ".") + "/corv_payload_tool " + args + " 2>&1";
+  std::string command = testing::BinDir() + "/corv_payload_tool " + args + " 2>&1";
   output.clear();
   FILE* p = popen(command.c_str(), "r");
   if (!p) return -1;
@@ -230,14 +229,13 @@ int RunTool(const std::string& args, std::string& output) {
 }
 
 Bytes ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = testing::ReadFile(path);
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
-  char pattern[] = "/tmp/corv-payloads-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::filesystem::path dir = pattern;
+  const testing::TempDir scratch("corv-payloads");
+  const std::filesystem::path dir = scratch.path;
   std::string output;
   ASSERT_EQ(RunTool("generate " + dir.string(), output), 0) << output;
   if (StandInPayloads()) {
@@ -265,7 +263,7 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   EXPECT_NE(output.find("refusing to embed it"), std::string::npos) << output;
   EXPECT_EQ(output.find("font06.bin"), std::string::npos) << output;
   EXPECT_EQ(RunTool("check", output), 2);
-  std::filesystem::remove_all(dir);
+  if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the stand-ins' bytes were not compared";
 }
 
 }  // namespace

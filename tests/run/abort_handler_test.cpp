@@ -33,6 +33,11 @@ Ended InChild(const std::function<void()>& body) {
   int out[2];
   if (pipe(out) != 0) return {};
   const pid_t pid = fork();
+  if (pid < 0) {
+    close(out[0]);
+    close(out[1]);
+    return {};
+  }
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
     close(out[0]);

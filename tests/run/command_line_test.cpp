@@ -10,6 +10,7 @@
 #include "run/command_line.h"
 #include "support/ini.h"
 #include "tests/common/scratch.h"
+#include "tests/common/usage_text.h"
 
 namespace corv {
 namespace {
@@ -144,23 +145,27 @@ using testing::StatusOf;
 
 TEST(CommandLine, PortVariable) {
   {
+    SCOPED_TRACE("CORVANTAPORT=com7 alone");
     FakeRun r;
     ReadCommandLine(r.ctx, {}, "com7");
     EXPECT_EQ(r.ctx.settings.portNumber, 7);
     EXPECT_EQ(r.console.Output(), "Using CORVANTAPORT from environment\n");
   }
   {
+    SCOPED_TRACE("CORVANTAPORT=7 with -y");
     FakeRun r;
     ReadCommandLine(r.ctx, {"-y"}, "7");
     EXPECT_EQ(r.ctx.settings.portNumber, 7);
   }
   {
+    SCOPED_TRACE("COM2 on the command line and CORVANTAPORT=com7");
     FakeRun r;
     ReadCommandLine(r.ctx, {"COM2"}, "com7");  // a port on the command line wins, silently
     EXPECT_EQ(r.ctx.settings.portNumber, 2);
     EXPECT_EQ(r.console.Output(), "");
   }
   {
+    SCOPED_TRACE("no port anywhere");
     FakeRun r;
     ReadCommandLine(r.ctx, {}, "");
     EXPECT_EQ(r.ctx.settings.portNumber, 0);
@@ -169,18 +174,15 @@ TEST(CommandLine, PortVariable) {
 }
 
 TEST(CommandLine, BadArgumentsEndTheRun) {
-  TextStream usage;
-  PrintUsage(usage);
-  std::string shown;  // as the console shows it
-  for (char c : usage.Text())
-    if (c != '\n') shown.push_back(c == '\r' ? '\n' : c);
-  ASSERT_NE(shown.find("-dd          Detailed Debug on (shows com data)\n"), std::string::npos);
+  const std::string shown = testing::kUsage;
   {
+    SCOPED_TRACE("-x: usage, then the key prompt");
     FakeRun r("");
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-x"}, "com7"); }), 1);
     EXPECT_EQ(r.console.Output(), shown + "Fatal Error: Incorrect arguments\nPress Enter key to continue\n");
   }
   {
+    SCOPED_TRACE("-y -b without a rate");
     FakeRun r;
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-y", "-b"}, ""); }), 1);
     EXPECT_EQ(r.console.Output(), shown + "Fatal Error: Incorrect arguments\n");
@@ -191,11 +193,13 @@ TEST(CommandLine, BadArgumentsEndTheRun) {
     EXPECT_EQ(r.console.Output(), shown + "Fatal Error: Incorrect arguments\n") << rate;
   }
   {
+    SCOPED_TRACE("-x before -y");
     FakeRun r;
     EXPECT_EQ(StatusOf([&] { ReadCommandLine(r.ctx, {"-x", "-y"}, ""); }), 1);  // -y too late
     EXPECT_NE(r.console.Output().find("Press Enter key to continue"), std::string::npos);
   }
   {
+    SCOPED_TRACE("a bad argument after the parameter file");
     const testing::TempDir box("corv-cl");
     const std::string& dir = box.path;
     std::string file = dir + "/job.ini";

@@ -10,21 +10,14 @@
 #include <string>
 
 #include "bench/fault_matrix.h"
+#include "tests/run/update_rig.h"
 
 namespace corv::faults {
 namespace {
 
 // The attributes of the images file and the fonts on a unit that holds them.
 std::map<uint8_t, std::array<uint32_t, 5>> CatalogueAttributes() {
-  sim::UnitProfile p = sim::DefaultProfile();
-  std::string error;
-  EXPECT_TRUE(sim::ApplySetting(p, "file40", "catalogue", error)) << error;
-  for (const FontEntry& f : FontTable()) {
-    char key[8];
-    std::snprintf(key, sizeof key, "file%02X", f.fileNumber);
-    EXPECT_TRUE(sim::ApplySetting(p, key, "catalogue", error)) << error;
-  }
-  sim::UnitModel m(p);
+  sim::UnitModel m(testing::WithCatalogue(sim::DefaultProfile()));
   std::map<uint8_t, std::array<uint32_t, 5>> a;
   for (const auto& [n, data] : m.Files()) a[n] = m.Attributes(n);
   return a;

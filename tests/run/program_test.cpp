@@ -18,14 +18,12 @@ using testing::ReadFile;
 using testing::Sep;
 using testing::TempDir;
 
-struct FakeRun {
-  explicit FakeRun(const std::string& dir, std::string keys = {}) : console(std::move(keys)) {
+// A run of the program in `dir`/bin.
+struct FakeRun : testing::FakeRun {
+  explicit FakeRun(const std::string& dir, std::string keys = {}) : testing::FakeRun(std::move(keys)) {
     ctx.programPath = dir + "/bin/CorvUpdater";
     fs::create_directories(dir + "/bin");
   }
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
 };
 
 int StartRun(FakeRun& r, std::vector<std::string> args, std::string port = "") {

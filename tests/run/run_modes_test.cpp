@@ -121,6 +121,7 @@ TEST(RunModes, InterrogationRun) {
 
 TEST(RunModes, ManufacturingRun) {
   {
+    SCOPED_TRACE("manufacturing with Program=true and -i");
     IniFile ini("CorvManufacture=1\r\nProgram=true\r\nSerialNo=4711\r\n");
     FakeRun r;
     r.ctx.settings.parameterFile = ini.path;
@@ -133,6 +134,7 @@ TEST(RunModes, ManufacturingRun) {
     EXPECT_EQ(r.unit.calls, (V{"manufacturing input", "update 4711 no-confirm", "reconnect @0"}));
   }
   {
+    SCOPED_TRACE("manufacturing with Program=false");
     IniFile ini("CorvManufacture=1\r\nProgram=false\r\n");
     FakeRun r;
     r.ctx.settings.parameterFile = ini.path;
@@ -142,6 +144,7 @@ TEST(RunModes, ManufacturingRun) {
     EXPECT_TRUE(r.unit.calls.empty());
   }
   {
+    SCOPED_TRACE("manufacturing, the unit does not reconnect");
     IniFile ini("Program=1\r\n");
     FakeRun r;
     r.ctx.settings.parameterFile = ini.path;
@@ -152,6 +155,7 @@ TEST(RunModes, ManufacturingRun) {
     EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);  // no prompt in manufacturing mode
   }
   {
+    SCOPED_TRACE("manufacturing, the unit not running its software");
     IniFile ini("Program=1\r\n");
     FakeRun r;
     r.ctx.settings.parameterFile = ini.path;

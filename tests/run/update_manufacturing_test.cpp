@@ -29,6 +29,7 @@ std::vector<uint8_t> FieldsOf(uint32_t serial) { return sim::MakeFieldsRecord(se
 
 TEST(UpdateManufacturing, FieldsDecisions) {
   {  // V4.00 with the same serial number: the fields are rewritten because of
+    SCOPED_TRACE("V4.00 with the same serial number");
      // the version, which forces the software; no old-fields copy is made.
     sim::UnitProfile p = sim::DisplayMcu2Profile();
     p.version = 400;
@@ -50,6 +51,7 @@ TEST(UpdateManufacturing, FieldsDecisions) {
     EXPECT_EQ(ReadIniString(b.ctx, job, "Message"), "");
   }
   {  // V5.10 whose fields the unit finds equal, software current: nothing to do.
+    SCOPED_TRACE("V5.10 whose fields the unit finds equal, software current");
     UpdateBench b(CurrentDisplay());
     const std::string job = b.Job(ManufacturingJob(12345));
     EXPECT_EQ(b.Run({"-d", job, "COM3"}), 0) << b.Out();
@@ -62,6 +64,7 @@ TEST(UpdateManufacturing, FieldsDecisions) {
     EXPECT_TRUE(b.Has("Success: all operations are complete\n"));
   }
   {  // -w in manufacturing mode writes the software and with it the fields.
+    SCOPED_TRACE("-w in manufacturing mode writes the software and with it the fields");
     UpdateBench b(CurrentDisplay());
     const std::string job = b.Job(ManufacturingJob(12345));
     EXPECT_EQ(b.Run({"-d", "-w", job, "COM3"}), 0) << b.Out();
@@ -70,6 +73,7 @@ TEST(UpdateManufacturing, FieldsDecisions) {
     EXPECT_EQ(b.Model().Counters().passes, 1u);
   }
   {  // Program false: connected, nothing done.
+    SCOPED_TRACE("Program false: connected, nothing done");
     UpdateBench b(sim::DefaultProfile());
     const std::string job = b.Job(ManufacturingJob(12345, false));
     EXPECT_EQ(b.Run({job, "COM3"}), 0);
@@ -83,6 +87,7 @@ TEST(UpdateManufacturing, FieldsDecisions) {
 TEST(UpdateManufacturing, ReplacedSerialNumberIsAskedEvenWithY) {
   const std::string question = "The unit already has serial number 12345, are you sure it should be replaced? (y/n)\n";
   {
+    SCOPED_TRACE("a new serial number, declined");
     UpdateBench b(sim::DefaultProfile(), "n");
     const std::string job = b.Job(ManufacturingJob(54321));
     EXPECT_EQ(b.Run({"-y", job, "COM3"}), 1);
@@ -97,6 +102,7 @@ TEST(UpdateManufacturing, ReplacedSerialNumberIsAskedEvenWithY) {
     EXPECT_EQ(b.Log().find(question.substr(0, 30)), std::string::npos);  // questions are not logged
   }
   {
+    SCOPED_TRACE("a new serial number, accepted");
     UpdateBench b(sim::DefaultProfile(), "y");
     const std::string job = b.Job(ManufacturingJob(54321));
     EXPECT_EQ(b.Run({"-y", "-d", job, "COM3"}), 0) << b.Out();
@@ -107,6 +113,7 @@ TEST(UpdateManufacturing, ReplacedSerialNumberIsAskedEvenWithY) {
     EXPECT_EQ(b.Model().Version(), kPayloadSoftwareVersion);
   }
   {  // A unit without a serial number is not asked about.
+    SCOPED_TRACE("A unit without a serial number is not asked about");
     sim::UnitProfile p = sim::DefaultProfile();
     p.serial = 0;
     UpdateBench b(p);
@@ -118,6 +125,7 @@ TEST(UpdateManufacturing, ReplacedSerialNumberIsAskedEvenWithY) {
     EXPECT_EQ(b.Model().Serial(), 54321u);
   }
   {  // A unit in its boot loader (no working software) gets the fields anyway.
+    SCOPED_TRACE("A unit in its boot loader (no working software) gets the fields anyway");
     sim::UnitProfile p = sim::DefaultProfile();
     p.version = 0;
     p.bootFlags = 0x03;
@@ -151,6 +159,7 @@ struct PreProduction : UpdateBench {
 
 TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
   {
+    SCOPED_TRACE("no CorvBoot in the home folder");
     PreProduction b;
     const std::string job = b.JobWithHome();
     EXPECT_EQ(b.Run({"-d", job, "COM3"}), 2);
@@ -161,6 +170,7 @@ TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
     EXPECT_FALSE(b.LockLeft());
   }
   {  // CorvBoot fails: its status is the run's; it had the port to itself.
+    SCOPED_TRACE("CorvBoot fails: its status is the run's; it had the port to itself");
     PreProduction b;
     b.BootProgram({ExitIfPresent(b.LockFile(), 9), ExitWith(3)});
     const std::string job = b.JobWithHome();
@@ -172,6 +182,7 @@ TEST(UpdateManufacturing, PreProductionBoardAndCorvBoot) {
     EXPECT_FALSE(b.PortOpen());
   }
   {  // CorvBoot says done but the board still carries its test software.
+    SCOPED_TRACE("CorvBoot says done but the board still carries its test software");
     PreProduction b;
     b.BootProgram({ExitWith(0)});
     const std::string job = b.JobWithHome();

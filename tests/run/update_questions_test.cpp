@@ -23,7 +23,7 @@ TEST(UpdateQuestions, ConfirmationDeclinedOrGiven) {
     EXPECT_TRUE(b.Has(question)) << b.Out();
     EXPECT_FALSE(b.Has("Fatal Error"));
     EXPECT_FALSE(b.Has("Press Enter"));
-    EXPECT_EQ(testing::ReadWhole(job), "Program=TRUE\r\n");
+    EXPECT_EQ(testing::ReadFile(job), "Program=TRUE\r\n");
     EXPECT_EQ(b.Model().Counters().commands.count(0x1011), 0u);
     EXPECT_FALSE(b.LockLeft());
     EXPECT_FALSE(b.PortOpen());
@@ -92,9 +92,21 @@ TEST(UpdateQuestions, BootLoaderDecisionsAndTheirConsequences) {
   struct Case {
     uint8_t mcu, release;
     bool manufacturing, old;
+    const char* shown;
   };
-  for (const Case c : {Case{2, 4, false, true}, Case{2, 5, false, false}, Case{3, 8, true, true},
-                       Case{3, 9, true, false}, Case{5, 1, false, false}}) {
+  constexpr const char* kOld =
+      "Updating boot loader because it is older than the current version\n"
+      "Updating corvatna software because the boot loader needs to be updated\n";
+  constexpr const char* kBoth = "-- corvanta boot loader and software will be updated\n";
+  constexpr const char* kCurrent = "-- corvanta software is already the correct version\n";
+  const std::string oldWithFields = std::string(kOld) +
+                                    "Updating manufacturing fields because the boot loader needs to be updated\n"
+                                    "-- manufacturing fields will be updated\n" + kBoth;
+  const std::string currentWithFields = std::string("-- manufacturing fields are already correct\n") + kCurrent;
+  const std::string old = std::string(kOld) + kBoth;
+  for (const Case c : {Case{2, 4, false, true, old.c_str()}, Case{2, 5, false, false, kCurrent},
+                       Case{3, 8, true, true, oldWithFields.c_str()}, Case{3, 9, true, false, currentWithFields.c_str()},
+                       Case{5, 1, false, false, kCurrent}}) {
     ScriptedConsole console;
     VirtualClock clock;
     Context ctx(console, clock);
@@ -111,18 +123,7 @@ TEST(UpdateQuestions, BootLoaderDecisionsAndTheirConsequences) {
     EXPECT_EQ(flags.bootLoader, c.old);
     EXPECT_EQ(flags.software, c.old);
     EXPECT_EQ(flags.fields, c.old && c.manufacturing);
-    std::string expected;
-    if (c.old) {
-      expected = "Updating boot loader because it is older than the current version\n"
-                 "Updating corvatna software because the boot loader needs to be updated\n";
-      if (c.manufacturing) expected += "Updating manufacturing fields because the boot loader needs to be updated\n";
-    }
-    if (c.manufacturing) {
-      expected += c.old ? "-- manufacturing fields will be updated\n" : "-- manufacturing fields are already correct\n";
-    }
-    expected += c.old ? "-- corvanta boot loader and software will be updated\n"
-                      : "-- corvanta software is already the correct version\n";
-    EXPECT_EQ(console.Output(), expected);
+    EXPECT_EQ(console.Output(), c.shown);
   }
 }
 

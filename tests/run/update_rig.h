@@ -22,6 +22,7 @@
 #include "sim/virtual_unit.h"
 #include "support/registry.h"
 #include "tests/common/frame_faults.h"
+#include "tests/common/manufacturing_job.h"
 #include "tests/common/scratch.h"
 #include "platform/environment.h"
 
@@ -29,11 +30,8 @@ namespace corv::testing {
 
 namespace fs = std::filesystem;
 
-// A Display with MCU type 3 that already holds everything this program carries.
-inline sim::UnitProfile CurrentDisplay() {
-  sim::UnitProfile p = sim::DefaultProfile();
-  p.version = kPayloadSoftwareVersion;
-  p.checksum = kDisplayMcu3Checksum;
+// `p` holding the carried images file and fonts.
+inline sim::UnitProfile WithCatalogue(sim::UnitProfile p) {
   std::string error;
   EXPECT_TRUE(sim::ApplySetting(p, "file40", "catalogue", error)) << error;
   for (const FontEntry& f : FontTable()) {
@@ -44,21 +42,14 @@ inline sim::UnitProfile CurrentDisplay() {
   return p;
 }
 
-// Parameter-file lines of a manufacturing run that writes `serial`.
-inline std::string ManufacturingJob(uint32_t serial, bool program = true) {
-  const sim::FieldsText t = sim::FieldsAsText(sim::MakeFieldsRecord(serial));
-  std::ostringstream s;
-  s << "CorvManufacture=TRUE\r\nProgram=" << (program ? "TRUE" : "FALSE") << "\r\n"
-    << "EncryptedSerialNo=" << t.serialNo << "\r\nEncryptedSerialNoCRC=" << t.serialNoCrc << "\r\n"
-    << "EncryptedSecretKeys=" << t.secretKeys << "\r\nEncryptedSecretKeysCRC=" << t.secretKeysCrc << "\r\n"
-    << "SerialNo=" << serial << "\r\n";
-  return s.str();
+// A Display with MCU type 3 that already holds everything this program carries.
+inline sim::UnitProfile CurrentDisplay() {
+  sim::UnitProfile p = WithCatalogue(sim::DefaultProfile());
+  p.version = kPayloadSoftwareVersion;
+  p.checksum = kDisplayMcu3Checksum;
+  return p;
 }
 
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The whole program in process on a virtual port driver and virtual time, with
 // scripted keys, in a machine folder of its own (/tmp/<prefix>-XXXXXX: an empty
@@ -119,15 +110,11 @@ struct UpdateBench : ProgramBench {
   }
 
   const std::string& Out() const { return console.Output(); }
-  bool Has(const std::string& text) const { return Out().find(text) != std::string::npos; }
-  size_t Count(const std::string& text) const {
-    size_t n = 0;
-    for (size_t at = Out().find(text); at != std::string::npos; at = Out().find(text, at + 1)) ++n;
-    return n;
-  }
+  bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
+  size_t Count(const std::string& text) const { return testing::Count(Out(), text); }
   // The run's log file (one per run).
   std::string Log() const {
-    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadWhole(e.path().string());
+    for (const auto& e : fs::directory_iterator(dir + "/bin/LogFiles")) return ReadFile(e.path().string());
     return {};
   }
   bool LockLeft() const { return fs::exists(dir + "/locks/lockCorvantaCommPort3"); }

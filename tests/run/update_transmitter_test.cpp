@@ -55,6 +55,7 @@ TEST(UpdateTransmitter, EepromChoosesSoftwareAndOldFieldsSurvive) {
 
 TEST(UpdateTransmitter, RefusalsEndTheRunWithTheirMessage) {
   {  // An FCHIP: nothing is touched, the message goes to the parameter file.
+    SCOPED_TRACE("An FCHIP: nothing is touched, the message goes to the parameter file");
     sim::UnitProfile p = sim::TransmitterMcu2Profile(1);
     p.pmoduleType = 1;
     UpdateBench b(p);
@@ -71,6 +72,7 @@ TEST(UpdateTransmitter, RefusalsEndTheRunWithTheirMessage) {
     EXPECT_FALSE(b.PortOpen());
   }
   {  // A Transmitter with MCU type 3: no software is carried for it.
+    SCOPED_TRACE("A Transmitter with MCU type 3");
     sim::UnitProfile p = sim::TransmitterMcu2Profile(1);
     p.mcu = 3;
     p.bootRelease = 9;
@@ -83,6 +85,7 @@ TEST(UpdateTransmitter, RefusalsEndTheRunWithTheirMessage) {
     EXPECT_FALSE(b.LockLeft());
   }
   {  // A pre-production board outside manufacturing mode is left running.
+    SCOPED_TRACE("A pre-production board outside manufacturing mode is left running");
     sim::UnitProfile p = sim::DefaultProfile();
     p.bootFlags = 0x82;
     UpdateBench b(p);

@@ -6,32 +6,20 @@
 #include <vector>
 
 #include "link/crc16.h"
+#include "tests/common/frames.h"
 #include "sim/unit_model.h"
 
 namespace corv::sim::test {
 
-inline std::vector<uint8_t> WithCheck(std::vector<uint8_t> f) {
-  const uint16_t crc = Crc16(f.data(), f.size());
-  f.push_back(static_cast<uint8_t>(crc));
-  f.push_back(static_cast<uint8_t>(crc >> 8));
-  return f;
-}
+using testing::Framed;
+using testing::Get32;
+using testing::Put16;
+using testing::Put32;
+using testing::Put8;
 
 // address, 0x45, code, then big-endian parameters appended by the caller.
 inline std::vector<uint8_t> Cmd(uint8_t address, uint16_t code) {
   return {address, 0x45, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
-}
-inline void P8(std::vector<uint8_t>& f, uint32_t v) { f.push_back(static_cast<uint8_t>(v)); }
-inline void P16(std::vector<uint8_t>& f, uint32_t v) {
-  P8(f, v >> 8);
-  P8(f, v);
-}
-inline void P32(std::vector<uint8_t>& f, uint32_t v) {
-  P16(f, v >> 16);
-  P16(f, v);
-}
-inline uint32_t R32(const std::vector<uint8_t>& f, size_t at) {
-  return (uint32_t{f[at]} << 24) | (uint32_t{f[at + 1]} << 16) | (uint32_t{f[at + 2]} << 8) | f[at + 3];
 }
 
 struct RecordingWire : UnitWire {
@@ -77,7 +65,7 @@ struct Bench {
   // Sends a frame (check appended) and returns the reply without its check;
   // empty when nothing came back, or the reply failed its check.
   std::vector<uint8_t> Ask(const std::vector<uint8_t>& frame) {
-    std::vector<uint8_t> r = Feed(WithCheck(frame));
+    std::vector<uint8_t> r = Feed(Framed(frame));
     if (r.size() < 2 || Crc16(r.data(), r.size()) != 0) return r.empty() ? r : std::vector<uint8_t>{0xEE};
     r.resize(r.size() - 2);
     return r;
@@ -103,13 +91,13 @@ inline void StartProgrammer(Bench& b, uint32_t entry = 0x40000200) {
   ToBootLoader(b);
   for (uint32_t a : {0x40000000u, 0x40000080u, 0x40000200u}) {
     std::vector<uint8_t> w = Cmd(1, 0x1020);
-    P32(w, a);
-    P8(w, 128);
-    for (int i = 0; i < 128; ++i) P8(w, static_cast<uint32_t>(a + i));
+    Put32(w, a);
+    Put8(w, 128);
+    for (int i = 0; i < 128; ++i) Put8(w, static_cast<uint32_t>(a + i));
     ASSERT_EQ(b.Ask(w).size(), 9u);
   }
   std::vector<uint8_t> run = Cmd(1, 0x1022);
-  P32(run, entry);
+  Put32(run, entry);
   ASSERT_EQ(b.Ask(run).size(), 4u);
   b.Wait(1000);
 }

@@ -2,105 +2,60 @@
 // port it serves, a versions request is answered at the unit's rate and not
 // at another, the port can be opened again, and the state file follows the
 // signals.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/posix/port_posix.h"
+#include "tests/common/processes.h"
+#include "tests/common/scratch.h"
 #include "tests/sim/bench.h"
 #include "platform/environment.h"
-
-extern char** environ;
 
 namespace corv::sim::test {
 namespace {
 
-std::string BinDir() {
-  if (const char* d = std::getenv("CORV_BIN_DIR"); d && *d) return d;
-  char self[512];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string p(self, n > 0 ? static_cast<size_t>(n) : 0);
-  return p.substr(0, p.rfind('/'));
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
+// CorvSim serving COM5 in a machine folder of its own.
 class CorvSimProcess {
  public:
   explicit CorvSimProcess(const char* profile = "# a Display at 57600 baud\nrate=57600\nversion=4.90\n") {
-    char tmpl[] = "/tmp/corvsim-test-XXXXXX";
-    root_ = mkdtemp(tmpl);
-    setenv("CORVANTAROOT", root_.c_str(), 1); ReadSystemEnvironment();
-    std::ofstream(root_ + "/unit.txt") << profile;
+    setenv("CORVANTAROOT", root_.path.c_str(), 1); ReadSystemEnvironment();
+    testing::WriteFile(root_ / "unit.txt", profile);
   }
-  ~CorvSimProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::string cmd = "rm -rf '" + root_ + "'";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << cmd;
-  }
-  // Starts CorvSim on COM5 and waits for its "ready" line.
+  ~CorvSimProcess() { Stop(SIGKILL); }
+  // Starts CorvSim on COM5; its first line, once it said "ready COM5" or 5 s passed.
   std::string Start() {
-    int out[2];
-    if (pipe(out) != 0) return "pipe";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    const std::string exe = BinDir() + "/CorvSim", profile = root_ + "/unit.txt", state = StatePath();
-    const char* argv[] = {exe.c_str(), "--profile", profile.c_str(), "--state", state.c_str(), "COM5", nullptr};
-    const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
-    if (rc != 0) {
-      close(out[0]);
-      pid_ = -1;
-      return "cannot start " + exe;
-    }
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    return line;
+    std::string said;
+    sim_ = testing::StartSim(testing::BinDir() + "/CorvSim",
+                             {"--profile", root_ / "unit.txt", "--state", StatePath(), "COM5"},
+                             {.input = testing::Input::DevNull}, said, 5);
+    return said.substr(0, said.find('\n'));
   }
+  // Its exit status (-1: it was not running).
   int Stop(int sig) {
-    kill(pid_, sig);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (sim_.pid <= 0) return -1;
+    testing::SignalChild(sim_.pid, sig);
+    const int status = testing::Wait(sim_);
+    sim_ = {};
+    return status;
   }
-  void Signal(int sig) { kill(pid_, sig); }
-  std::string StatePath() const { return root_ + "/state.txt"; }
-  std::string LinkPath() const { return root_ + "/com5"; }
+  void Signal(int sig) { testing::SignalChild(sim_.pid, sig); }
+  // Has it write the unit's state now; false when it did not say it did.
+  bool Snapshot() { return testing::SnapshotSim(sim_, 5); }
+  std::string StatePath() const { return root_ / "state.txt"; }
+  std::string LinkPath() const { return root_ / "com5"; }
 
  private:
-  std::string root_;
-  pid_t pid_ = -1;
+  testing::TempDir root_{"corvsim-test"};
+  testing::Child sim_;
 };
 
 // One request on an open port; the reply of `length` bytes without its check.
 std::vector<uint8_t> Ask(SerialPort& port, const std::vector<uint8_t>& request, int length) {
-  const std::vector<uint8_t> q = WithCheck(request);
+  const std::vector<uint8_t> q = Framed(request);
   port.Transmit(q.data(), static_cast<uint16_t>(q.size()));
   std::vector<uint8_t> a(static_cast<size_t>(length));
   const int n = port.Receive(a.data(), static_cast<uint16_t>(length));
@@ -132,12 +87,8 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
   EXPECT_TRUE(Versions(115200).empty());
   EXPECT_EQ(Versions(57600).size(), 12u) << "a later run opens the port again";
 
-  sim.Signal(SIGUSR2);
-  std::string state;
-  for (int i = 0; i < 50 && state.find("mode=") == std::string::npos; ++i) {
-    usleep(20000);
-    state = ReadAll(sim.StatePath());
-  }
+  ASSERT_TRUE(sim.Snapshot());
+  const std::string state = testing::ReadFile(sim.StatePath());
   EXPECT_NE(state.find("mode=software\n"), std::string::npos) << state;
   EXPECT_NE(state.find("version=490\n"), std::string::npos);
   EXPECT_NE(state.find("checksum=0x1A2B3C4D\n"), std::string::npos);
@@ -145,12 +96,14 @@ TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
 
   // A power cycle: the boot loader's window, then the software again.
   sim.Signal(SIGUSR1);
-  usleep(800000);
-  EXPECT_EQ(Versions(57600).size(), 12u);
+  // Asked until the software answers again, once the boot loader's window has passed.
+  std::vector<uint8_t> again = Versions(57600);
+  for (int i = 0; i < 20 && again.size() != 12u; ++i) again = Versions(57600);
+  EXPECT_EQ(again.size(), 12u);
 
   EXPECT_EQ(sim.Stop(SIGTERM), 0);
   EXPECT_NE(lstat(sim.LinkPath().c_str(), &st), 0) << "link removed";
-  EXPECT_NE(ReadAll(sim.StatePath()).find("powerCycles=1\n"), std::string::npos);
+  EXPECT_NE(testing::ReadFile(sim.StatePath()).find("powerCycles=1\n"), std::string::npos);
 }
 
 // A reply reaches the program no earlier than its last byte would leave the
@@ -166,7 +119,7 @@ TEST(CorvSim, RateSetInAReplyHoldsOnceTheReplyIsRead) {
   auto port = driver.Open(5, line, 300, r);
   ASSERT_TRUE(port);
   std::vector<uint8_t> setRate = Cmd(1, 0x1090);
-  P8(setRate, 5);  // 115200
+  Put8(setRate, 5);  // 115200
   ASSERT_EQ(Ask(*port, setRate, 6), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
   line.baud = 115200;
   ASSERT_EQ(port->SetLine(line), 1);

@@ -102,7 +102,7 @@ TEST(ProfileValues, FolderOrUnreadableFileIsNoProfile) {
 // A file-open request in the flash programmer.
 std::vector<uint8_t> FileRequest(uint16_t code, uint8_t file) {
   std::vector<uint8_t> f = Cmd(1, code);
-  P8(f, file);
+  Put8(f, file);
   return f;
 }
 
@@ -124,11 +124,11 @@ TEST(ProfileFaults, IgnoredFromTheNthRequestAndForcedResults) {
   // A forced close result: the file stays open for writing.
   EXPECT_EQ(b.Ask(FileRequest(0x1080, 0x40)), (std::vector<uint8_t>{1, 0x45, 0x10, 0x80, 7}));
   std::vector<uint8_t> block = Cmd(1, 0x1071);
-  P8(block, 0x40);
-  P32(block, 0);
-  P8(block, 2);
-  P8(block, 0xAB);
-  P8(block, 0xCD);
+  Put8(block, 0x40);
+  Put32(block, 0);
+  Put8(block, 2);
+  Put8(block, 0xAB);
+  Put8(block, 0xCD);
   EXPECT_EQ(b.Ask(block).back(), 0);  // still written: the file was never closed
   EXPECT_EQ(b.unit.Files().at(0x40), (std::vector<uint8_t>{0xAB, 0xCD}));
 

@@ -13,17 +13,17 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes ShortWrite(uint32_t address, const uint8_t* data, size_t n) {
   Bytes w = Cmd(1, 0x1030);
-  P32(w, address);
-  P8(w, static_cast<uint32_t>(n));
+  Put32(w, address);
+  Put8(w, static_cast<uint32_t>(n));
   w.insert(w.end(), data, data + n);
   return w;
 }
 
 Bytes SequencedWrite(uint16_t seq, uint32_t address, const uint8_t* data, size_t n) {
   Bytes w = Cmd(1, 0x1031);
-  P16(w, seq);
-  P32(w, address);
-  P8(w, static_cast<uint32_t>(n));
+  Put16(w, seq);
+  Put32(w, address);
+  Put8(w, static_cast<uint32_t>(n));
   w.insert(w.end(), data, data + n);
   return w;
 }
@@ -37,15 +37,15 @@ bool WriteImage(Bench& b, ImageName name) {
   ImageRecord r;
   while (s.NextRecord(r)) {
     const Bytes reply = b.Ask(ShortWrite(r.address, r.data, r.length));
-    if (reply.size() != 10 || reply[9] != 0 || R32(reply, 4) != r.address) return false;
+    if (reply.size() != 10 || reply[9] != 0 || Get32(reply, 4) != r.address) return false;
   }
   return true;
 }
 
 Bytes ReadOld(Bench& b, uint32_t address) {
   Bytes q = Cmd(1, 0x1051);
-  P32(q, address);
-  P8(q, 128);
+  Put32(q, address);
+  Put8(q, 128);
   Bytes r = b.Ask(q);
   return r.size() == 137 ? Bytes(r.begin() + 9, r.end()) : Bytes{};
 }
@@ -147,8 +147,8 @@ TEST(UnitFlash, OldFieldsOnMcu2AreErasedByAWriteAtZeroAndRestoredByWriteOldField
   EXPECT_EQ(ReadOld(b, 512), Bytes(128, 0xFF));
 
   Bytes back = Cmd(1, 0x1050);
-  P32(back, 512);
-  P8(back, 128);
+  Put32(back, 512);
+  Put8(back, 128);
   back.insert(back.end(), before.begin(), before.end());
   EXPECT_EQ(b.Ask(back), (Bytes{1, 0x45, 0x10, 0x50, 0, 0, 2, 0, 0x80, 0}));
   EXPECT_EQ(b.unit.Serial(), 12345u);
@@ -156,7 +156,7 @@ TEST(UnitFlash, OldFieldsOnMcu2AreErasedByAWriteAtZeroAndRestoredByWriteOldField
   EXPECT_EQ(b.unit.Checksum(), 0x776A4F32u) << "the area is not part of the image";
 
   Bytes preserve = Cmd(1, 0x1053);
-  P32(preserve, 12345);
+  Put32(preserve, 12345);
   EXPECT_EQ(b.Ask(preserve).back(), 0);
 
   // MCU type 3 keeps its fields apart: the software pass leaves them.
@@ -172,7 +172,7 @@ TEST(UnitFlash, ManufacturingFieldsUpdateAndPreserve) {
   Bench b(p);
   StartProgrammer(b);
   Bytes preserve = Cmd(1, 0x1053);
-  P32(preserve, 0);
+  Put32(preserve, 0);
   EXPECT_EQ(b.Ask(preserve).back(), 3) << "nothing sound to keep";
 
   Bytes update = Cmd(1, 0x1052);

@@ -27,9 +27,9 @@ TEST(UnitSoftware, AnswersItsCommandsWithTheTableLengthsAtItsAddress) {
   ASSERT_EQ(x.size(), 30u);
   EXPECT_EQ(x[4], 24) << "record length";
   EXPECT_EQ(x[5], 1) << "text flag";
-  EXPECT_EQ(R32(x, 12), 12345u) << "serial";
+  EXPECT_EQ(Get32(x, 12), 12345u) << "serial";
   EXPECT_EQ(x[16], 2) << "P-Module type";
-  EXPECT_EQ(R32(x, 17), 777u);
+  EXPECT_EQ(Get32(x, 17), 777u);
   EXPECT_EQ((Bytes(x.begin() + 23, x.begin() + 29)), (Bytes{19, 3, 14, 10, 30, 0}));
   EXPECT_EQ(x[29], 8) << "text length";
   const Bytes t = b.Ask(Cmd(240, 0x1016));
@@ -46,8 +46,8 @@ TEST(UnitSoftware, AnswersItsCommandsWithTheTableLengthsAtItsAddress) {
   EXPECT_TRUE(b.Ask(Cmd(240, 0x1012)).empty());
   EXPECT_TRUE(b.Ask(Cmd(1, 0x1012)).empty());
   Bytes write = Cmd(240, 0x1030);
-  P32(write, 0);
-  P8(write, 0);
+  Put32(write, 0);
+  Put8(write, 0);
   EXPECT_TRUE(b.Ask(write).empty());
 }
 
@@ -73,7 +73,7 @@ TEST(UnitBootLoader, AnswersAtTheBootAddressAfterResetToBootLoader) {
   EXPECT_FALSE(b.wire.parity);
   EXPECT_EQ(b.Ask(Cmd(1, 0x1012)), (Bytes{1, 0x45, 0x10, 0x12, 0x33}));
   Bytes rel = Cmd(1, 0x1013);
-  P8(rel, 1);
+  Put8(rel, 1);
   EXPECT_EQ(b.Ask(rel), (Bytes{1, 0x45, 0x10, 0x13, 1, 3, 3, 9, 0x1A, 0x2B, 0x3C, 0x4D, 0x02}));
   // Versions from the boot loader: the software in its flash.
   EXPECT_EQ(b.Ask(Cmd(1, 0x1010)), (Bytes{1, 0x45, 0x10, 0x10, 0x02, 0x87, 0, 5, 0x01, 0xEA, 0, 150}));
@@ -84,16 +84,16 @@ TEST(UnitBootLoader, AnswersAtTheBootAddressAfterResetToBootLoader) {
 
   // RAM: write, examine back, set baud rate moves it.
   Bytes w = Cmd(1, 0x1020);
-  P32(w, 0x10);
-  P8(w, 3);
-  for (uint8_t c : {7, 8, 9}) P8(w, c);
+  Put32(w, 0x10);
+  Put8(w, 3);
+  for (uint8_t c : {7, 8, 9}) Put8(w, c);
   EXPECT_EQ(b.Ask(w), (Bytes{1, 0x45, 0x10, 0x20, 0, 0, 0, 0x10, 3}));
   Bytes e = Cmd(1, 0x1021);
-  P32(e, 0x0F);
-  P8(e, 5);
+  Put32(e, 0x0F);
+  Put8(e, 5);
   EXPECT_EQ(b.Ask(e), (Bytes{1, 0x45, 0x10, 0x21, 0, 0, 0, 0x0F, 5, 0, 7, 8, 9, 0}));
   Bytes rate = Cmd(1, 0x1090);
-  P8(rate, 9);
+  Put8(rate, 9);
   EXPECT_EQ(b.Ask(rate).size(), 4u);
   EXPECT_EQ(b.wire.baud, 921600);
   rate.back() = 10;
@@ -101,7 +101,7 @@ TEST(UnitBootLoader, AnswersAtTheBootAddressAfterResetToBootLoader) {
 
   // Running RAM that holds no program hangs the unit until a power cycle.
   Bytes run = Cmd(1, 0x1022);
-  P32(run, 0x5000);
+  Put32(run, 0x5000);
   EXPECT_EQ(b.Ask(run).size(), 4u);
   EXPECT_EQ(b.unit.Mode(), UnitMode::Hung);
   EXPECT_TRUE(b.Ask(Cmd(1, 0x1012)).empty());
@@ -158,38 +158,38 @@ TEST(UnitProgrammer, StartsFromRamAtTheRateOfItsMcuType) {
   EXPECT_EQ(b3.wire.baud, 115200) << "MCU type 3: 115200 whatever the link's rate";
   EXPECT_TRUE(b3.wire.cts);
   Bytes rate = Cmd(1, 0x1090);
-  P8(rate, 8);
+  Put8(rate, 8);
   EXPECT_EQ(b3.Ask(rate).size(), 4u);
   EXPECT_EQ(b3.wire.baud, 460800);
   EXPECT_EQ(b3.Ask(Cmd(1, 0x1033)).size(), 4u);
   EXPECT_EQ(b3.wire.baud, 115200) << "restarts at 115200";
   // The long write takes 129 bytes and echoes a 16-bit length.
   Bytes lw = Cmd(1, 0x1040);
-  P32(lw, 0x8000);
-  P16(lw, 129);
+  Put32(lw, 0x8000);
+  Put16(lw, 129);
   lw.resize(lw.size() + 129, 0x11);
   EXPECT_EQ(b3.Ask(lw), (Bytes{1, 0x45, 0x10, 0x40, 0, 0, 0x80, 0, 0, 129, 0}));
   EXPECT_EQ(b3.Ask(Cmd(1, 0x1091)), (Bytes{1, 0x45, 0x10, 0x91, 0, 128})) << "buffer size";
   Bytes clear = Cmd(1, 0x1034);
-  for (char c : std::string("erase")) P8(clear, static_cast<uint8_t>(c));
+  for (char c : std::string("erase")) Put8(clear, static_cast<uint8_t>(c));
   EXPECT_EQ(b3.Ask(clear).size(), 4u);
   EXPECT_TRUE(b3.unit.Flags() & 1) << "clear chip leaves no software";
 
   Bench b2(DisplayMcu2Profile());
   ToBootLoader(b2);
   Bytes step = Cmd(1, 0x1090);
-  P8(step, 4);
+  Put8(step, 4);
   EXPECT_EQ(b2.Ask(step).size(), 4u);
   step.back() = 7;
   EXPECT_TRUE(b2.Ask(step).empty()) << "MCU type 2 goes no higher than 115200";
   b2.Wait(1000);
   Bytes w = Cmd(1, 0x1020);
-  P32(w, 0x00FFD080);
-  P8(w, 16);
+  Put32(w, 0x00FFD080);
+  Put8(w, 16);
   w.resize(w.size() + 16, 0xAA);
   EXPECT_EQ(b2.Ask(w).size(), 9u);
   Bytes run = Cmd(1, 0x1022);
-  P32(run, 0x00FFD088);
+  Put32(run, 0x00FFD088);
   EXPECT_EQ(b2.Ask(run).size(), 4u);
   EXPECT_EQ(b2.unit.Mode(), UnitMode::Programmer);
   EXPECT_EQ(b2.wire.baud, 57600) << "MCU type 2: the link's rate";
@@ -197,7 +197,7 @@ TEST(UnitProgrammer, StartsFromRamAtTheRateOfItsMcuType) {
   EXPECT_EQ(b2.wire.baud, 57600);
   EXPECT_TRUE(b2.Ask(Cmd(1, 0x1091)).empty()) << "no buffer size on MCU type 2";
   Bytes clear2 = Cmd(1, 0x1034);
-  for (char c : std::string("erase")) P8(clear2, static_cast<uint8_t>(c));
+  for (char c : std::string("erase")) Put8(clear2, static_cast<uint8_t>(c));
   EXPECT_TRUE(b2.Ask(clear2).empty()) << "clear chip is for LPC parts only";
 
   // Reset to boot loader from the programmer; reset unit back to the software.

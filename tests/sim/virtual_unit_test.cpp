@@ -27,7 +27,7 @@ struct Line {
   }
   // One exchange; the reply bytes without check, empty when none or damaged.
   Bytes Ask(const Bytes& frame, size_t replyLength) {
-    const Bytes out = WithCheck(frame);
+    const Bytes out = Framed(frame);
     port->Transmit(out.data(), static_cast<uint16_t>(out.size()));
     Bytes in(replyLength + 2);
     const int n = port->Receive(in.data(), static_cast<uint16_t>(in.size()));
@@ -72,7 +72,7 @@ TEST(VirtualUnitLine, BootLoaderRateAfterResetAndSetBaudRate) {
   ASSERT_TRUE(l.Open(115200));
   EXPECT_EQ(l.Ask(Cmd(1, 0x1012), 5), (Bytes{1, 0x45, 0x10, 0x12, 0x33}));
   Bytes rate = Cmd(1, 0x1090);
-  P8(rate, 9);
+  Put8(rate, 9);
   EXPECT_EQ(l.Ask(rate, 4).size(), 4u) << "answered at the old rate";
   EXPECT_TRUE(l.Ask(Cmd(1, 0x1012), 5).empty());
   ASSERT_TRUE(l.Open(921600));

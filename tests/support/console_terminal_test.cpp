@@ -39,7 +39,8 @@ bool Canonical() {
 // the second.
 int JobOnTerminal(bool bringForward) {
   const pid_t leader = fork();
-  if (leader != 0) {
+  if (leader < 0) return -1;
+  if (leader > 0) {
     int st = 0;
     waitpid(leader, &st, 0);
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -54,6 +55,7 @@ int JobOnTerminal(bool bringForward) {
   int go[2], said[2];
   if (pipe(go) != 0 || pipe(said) != 0) _exit(kNoTerminal);
   const pid_t job = fork();
+  if (job < 0) _exit(kNoTerminal);
   if (job == 0) {
     setpgid(0, 0);
     Console& console = TerminalConsole();

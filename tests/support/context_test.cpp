@@ -21,6 +21,7 @@ using testing::TempDir;
 TEST(FatalPath, StatusMessageKeyAndPrompt) {
   TempDir dir("corv-ctx");
   {
+    SCOPED_TRACE("a fatal error with a log, Enter at the prompt");
     FakeRun r("\n");
     ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "p", DateTime{}));
     EXPECT_EQ(StatusOf([&] { Fatal(r.ctx, "Unable to connect to Corvanta unit"); }), 1);
@@ -34,6 +35,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
               std::string::npos);
   }
   {
+    SCOPED_TRACE("a fatal error with -y and a parameter file");
     FakeRun r;
     r.ctx.settings.yesToPrompts = true;
     r.ctx.settings.parameterFile = dir.path + "/job.ini";
@@ -45,6 +47,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
   }
   {
     // Manufacturing runs never wait either; a parameter file not yet there is made.
+    SCOPED_TRACE("Manufacturing runs never wait either");
     FakeRun r;
     r.ctx.settings.manufacturingMode = true;
     r.ctx.settings.parameterFile = dir.path + "/new.ini";
@@ -53,7 +56,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
     EXPECT_EQ(r.console.Output().find("Press"), std::string::npos);
   }
   {
-    // A closed input ends the prompt instead of waiting for ever.
+    SCOPED_TRACE("A closed input ends the prompt instead of waiting for ever");
     FakeRun r("");
     EXPECT_EQ(StatusOf([&] { Fatal(r.ctx, "x"); }), 1);
     EXPECT_NE(r.console.Output().find("Press Enter key to continue\n"), std::string::npos);
@@ -62,6 +65,7 @@ TEST(FatalPath, StatusMessageKeyAndPrompt) {
 
 TEST(FatalPath, OtherWaysOutRelease) {
   {
+    SCOPED_TRACE("ExitRun");
     FakeRun r;
     EXPECT_EQ(StatusOf([&] { ExitRun(r.ctx, 1); }), 1);
     EXPECT_EQ(r.releases, 1);
@@ -69,6 +73,7 @@ TEST(FatalPath, OtherWaysOutRelease) {
     EXPECT_EQ(r.console.Output(), "");
   }
   {
+    SCOPED_TRACE("a failed assertion, -y set");
     FakeRun r("k");
     r.ctx.settings.yesToPrompts = true;  // the assertion waits all the same
     EXPECT_EQ(StatusOf([&] { AssertFailed(r.ctx, kSupportSourceName, 42); }), 1);
@@ -76,6 +81,7 @@ TEST(FatalPath, OtherWaysOutRelease) {
     EXPECT_EQ(r.releases, 1);
   }
   {
+    SCOPED_TRACE("a Message key that cannot be written");
     TempDir dir("corv-ctx");
     FakeRun r;
     r.ctx.settings.parameterFile = dir / "no-such-folder/job.ini";

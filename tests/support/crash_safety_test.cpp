@@ -23,11 +23,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-struct FakeRun {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
-};
+using testing::FakeRun;
 
 struct Outcome {
   int trials = 0;
@@ -96,6 +92,7 @@ TEST(CrashSafety, ParameterFileIsOldOrNewWhole) {
         [&] { return std::filesystem::exists(f + ".000"); });
     EXPECT_EQ(o.whole, o.trials);
     EXPECT_EQ(o.trials, 30);
+    EXPECT_GT(o.tempSeen, 0) << "no kill landed in the middle of a rewrite";
     const std::string message = ReadIniString(r.ctx, f, "Message");
     EXPECT_TRUE(message == "Success" || message == "Unable to connect to unit") << message;
     std::printf("[ crash    ] parameter file, seed %u: %d of %d whole, %d killed before the rename\n", seed,
@@ -122,6 +119,7 @@ TEST(CrashSafety, HiveIsOldOrNewWhole) {
         [&] { return AnyFileBut(dir.path, "registry.reg"); });
     EXPECT_EQ(o.whole, o.trials);
     EXPECT_EQ(o.trials, 30);
+    EXPECT_GT(o.tempSeen, 0) << "no kill landed in the middle of a rewrite";
     const std::string port = RegGetString(hive, kPort);
     EXPECT_TRUE(port == "3" || port == "12") << port;
     EXPECT_EQ(RegGetString(hive, "SOFTWARE\\Other\\"), "kept");

@@ -17,9 +17,8 @@ using testing::WriteFile;
 
 TEST(FuzzFindings, AddedKeyStartsALineOfItsOwn) {
   TempDir dir;
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
+  testing::FakeRun run;
+  Context& ctx = run.ctx;
   const std::string f = dir / "job.ini";
   WriteFile(f, "CorvManufacture=TRUE\r\nSerialNo=1235\r\nMessage2=old\n");
   WriteIniString(ctx, f, "Message", "Success");

@@ -171,6 +171,11 @@ Ended AsBoundUser(const std::function<void(Context&)>& fn) {
   int fds[2];
   if (pipe(fds) != 0) return {-200, "no pipe"};
   pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return {-200, "no fork"};
+  }
   if (pid == 0) {
     close(fds[0]);
     std::string report;
@@ -264,6 +269,7 @@ TEST(IniWrite, KilledWriterLeavesAWholeFile) {
   for (int i = 0; i < 4000; ++i) bulk += "Line" + std::to_string(i) + "=some production value\r\n";
   const std::string fileA = bulk + "Message=AAAA\r\n";
   const std::string fileB = bulk + "Message=BBBB\r\n";
+  int midWrite = 0;  // kills that found the writer's temporary file
   for (int round = 0; round < 12; ++round) {
     WriteFile(f, fileA);
     pid_t pid = fork();
@@ -277,9 +283,11 @@ TEST(IniWrite, KilledWriterLeavesAWholeFile) {
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
+    if (std::filesystem::exists(f + ".000")) ++midWrite;
     std::string now = ReadFile(f);
     EXPECT_TRUE(now == fileA || now == fileB) << "round " << round << ": " << now.size() << " bytes";
   }
+  EXPECT_GT(midWrite, 0) << "no kill landed in the middle of a rewrite";
 }
 
 }  // namespace

@@ -29,11 +29,13 @@ TEST(OutputRouting, ConsoleFollowsSettingsLogTakesAll) {
   TempDir dir("corv-out");
   const DateTime when{21, 12, 6, 17, 51, 3};
   {
+    SCOPED_TRACE("default settings");
     FakeRun r;
     WriteAllLevels(r.ctx);
     EXPECT_EQ(r.console.Output(), "notice\nreport\nplain\n");
   }
   {
+    SCOPED_TRACE("-s with a log");
     FakeRun r;
     r.ctx.settings.silent = true;
     ASSERT_TRUE(r.ctx.out.OpenLogAt(dir.path, "/opt/x/CorvUpdater", when));
@@ -46,12 +48,14 @@ TEST(OutputRouting, ConsoleFollowsSettingsLogTakesAll) {
     EXPECT_EQ(log.find("plain"), std::string::npos);
   }
   {
+    SCOPED_TRACE("-d");
     FakeRun r;
     r.ctx.settings.debugOn = true;
     WriteAllLevels(r.ctx);
     EXPECT_EQ(r.console.Output(), "notice\nreport\ndetail\nplain\n");
   }
   {
+    SCOPED_TRACE("-dd");
     FakeRun r;
     r.ctx.settings.debugOn = r.ctx.settings.detailedDebug = true;
     WriteAllLevels(r.ctx);

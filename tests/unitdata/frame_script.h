@@ -13,24 +13,15 @@
 #include "sim/virtual_line.h"
 #include "support/console.h"
 #include "support/context.h"
+#include "tests/common/frames.h"
 
 namespace corv::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline Bytes Framed(Bytes body) {
-  const uint16_t crc = Crc16(body.data(), body.size());
-  body.push_back(static_cast<uint8_t>(crc));
-  body.push_back(static_cast<uint8_t>(crc >> 8));
-  return body;
-}
-
-inline uint32_t Be32(const Bytes& b, size_t at) {
-  return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
-}
-inline void Put32(Bytes& b, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(v >> s));
-}
+using testing::Framed;
+using testing::Get32;
+using testing::Put32;
 
 class FrameScript : public LineEnd {
  public:

@@ -14,24 +14,11 @@
 namespace corv::test {
 namespace {
 
-// A parameter file of its own for one test, removed afterwards.
-class ParameterFile {
- public:
-  explicit ParameterFile(const std::string& lines) {
-    static int n = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("corv-fields-" + std::to_string(::getpid()) + "-" + std::to_string(++n) + ".ini");
-    std::ofstream(path_, std::ios::binary) << lines;
-  }
-  ~ParameterFile() {
-    std::error_code ec;
-    std::filesystem::remove(path_, ec);
-    std::filesystem::remove(path_.string() + ".000", ec);
-  }
-  std::string Path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
+// A parameter file of its own for one test, in a folder removed afterwards.
+struct ParameterFile {
+  explicit ParameterFile(const std::string& lines) { testing::WriteFile(Path(), lines); }
+  std::string Path() const { return dir / "job.ini"; }
+  testing::TempDir dir{"corv-fields"};
 };
 
 const std::string kKeys64(64, 'A');

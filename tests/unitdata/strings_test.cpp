@@ -11,15 +11,24 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-bool Update(UnitRig& rig, bool force, const uint8_t* data, uint32_t length, bool& eeprom) {
-  eeprom = !eeprom;  // the flag must be set either way
+// The strings update with the EEPROM flag first set to `seed`, so that a check
+// of the flag afterwards sees what the update set.
+bool Update(UnitRig& rig, bool force, const uint8_t* data, uint32_t length, bool& eeprom, bool seed = true) {
+  eeprom = seed;
   return UpdateStringsFile(*rig.link, rig.info, force, data, length, eeprom);
 }
 
+// The stand-in strings file: 64,212 bytes, sent as 502 blocks of 128 bytes
+// after the block of 0xFF that blanks its header first.
+constexpr uint32_t kStringsBytes = 64212;
+constexpr uint64_t kStringsBlocks = 503;
+
 TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
   const ByteBlock payload = StringsFile();
+  ASSERT_EQ(payload.length, kStringsBytes);
   bool eeprom = false;
   {
+    SCOPED_TRACE("8K EEPROM, forced");
     UnitRig rig(sim::TransmitterMcu2Profile(0));
     rig.StartProgrammer();
     EXPECT_TRUE(Update(rig, true, payload.data, payload.length, eeprom));
@@ -29,6 +38,7 @@ TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
     EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, 0u);
   }
   {
+    SCOPED_TRACE("128K EEPROM that failed, forced");
     UnitRig rig(sim::TransmitterMcu2Profile(2));
     rig.StartProgrammer();
     EXPECT_TRUE(Update(rig, true, payload.data, payload.length, eeprom));
@@ -37,26 +47,27 @@ TEST(StringsFile, EepromStatusDecidesWhetherAnythingIsSent) {
     EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, 0u);
   }
   {
+    SCOPED_TRACE("128K EEPROM, verified");
     UnitRig rig(sim::TransmitterMcu2Profile(1));
     rig.ctx.settings.verifyOn = true;
     rig.StartProgrammer();
-    EXPECT_TRUE(Update(rig, false, payload.data, payload.length, eeprom));
+    EXPECT_TRUE(Update(rig, false, payload.data, payload.length, eeprom, false));
     EXPECT_TRUE(eeprom);
     EXPECT_TRUE(rig.Shows("OK - GetStringFileAttributes:01\n  EEPROM:       128K\n"));
     EXPECT_TRUE(rig.Shows("Updating Corvanta strings file...\n"));
     EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
     const Bytes& area = rig.unit.Model().StringsArea();
     EXPECT_TRUE(std::equal(payload.data, payload.data + payload.length, area.begin()));
-    EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, 1u + (payload.length + 127) / 128);
+    EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, kStringsBlocks);
 
     // Equal headers: up to date, unless forced.
     rig.console.ClearOutput();
-    EXPECT_TRUE(Update(rig, false, payload.data, payload.length, eeprom));
+    EXPECT_TRUE(Update(rig, false, payload.data, payload.length, eeprom, false));
     EXPECT_TRUE(eeprom);
     EXPECT_TRUE(rig.Shows("-- Corvanta string file is up to date\n"));
     const uint64_t before = rig.unit.Model().Counters().stringsBlocks;
     EXPECT_TRUE(Update(rig, true, payload.data, payload.length, eeprom));
-    EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, before + 1 + (payload.length + 127) / 128);
+    EXPECT_EQ(rig.unit.Model().Counters().stringsBlocks, before + kStringsBlocks);
   }
 }
 
@@ -82,7 +93,8 @@ TEST(StringsFile, ErasedBlockFirstHeaderBlockLast) {
 
 TEST(StringsFile, OverlappedFailuresAreNeverLost) {
   const ByteBlock payload = StringsFile();
-  const uint64_t blocks = 1 + (payload.length + 127) / 128;  // with the 0xFF block
+  ASSERT_EQ(payload.length, kStringsBytes);
+  const uint64_t blocks = kStringsBlocks;
   bool eeprom = false;
   {
     // The reply for block 5 is lost and block 6 fails: its reply arrives
@@ -123,8 +135,8 @@ TEST(DriveFiles, FontsInTableOrderEachTestedOnItsOwn) {
   rig.StartProgrammer();
   EXPECT_TRUE(UpdateFontFiles(*rig.link, rig.info));
   const std::string& out = rig.Out();
-  EXPECT_EQ(Occurrences(out, "-- Corvanta file is up to date"), 1u);
-  EXPECT_EQ(Occurrences(out, "Updating Corvanta file..."), 13u);
+  EXPECT_EQ(Count(out, "-- Corvanta file is up to date"), 1u);
+  EXPECT_EQ(Count(out, "Updating Corvanta file..."), 13u);
   // The third font's check comes between the second's and the fourth's.
   EXPECT_LT(out.find("GetFileAttributes:51"), out.find("GetFileAttributes:52"));
   EXPECT_LT(out.find("GetFileAttributes:52"), out.find("GetFileAttributes:53"));

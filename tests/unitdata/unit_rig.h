@@ -31,11 +31,7 @@ struct OwnMachineFolder : testing::MachineFolderScope {
   OwnMachineFolder() : MachineFolderScope("corv-unitdata") {}
 };
 
-inline size_t Occurrences(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
+using testing::Count;
 
 struct UnitRig {
   explicit UnitRig(const sim::UnitProfile& profile, bool overlapped = false)

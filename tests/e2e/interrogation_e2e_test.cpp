@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 using corv::testing::Child;
 using corv::testing::ReadFile;
 
-// The programs are built beside the test program unless CORV_BIN_DIR says.
-std::string BinDir() {
-  if (const char* d = std::getenv("CORV_BIN_DIR")) return d;
-  std::error_code ec;
-  return fs::read_symlink("/proc/self/exe", ec).parent_path().string();
-}
-
 // Stdin closed and stdout and stderr on a pipe, in a machine folder of its own.
 corv::testing::Launch InMachine(const std::string& root) {
   return {.env = {"CORVANTAROOT=" + root},
@@ -35,13 +28,13 @@ TEST(InterrogationRun, AgainstCorvSimOverAPseudoTerminal) {
   const corv::testing::TempDir machine("corv-flash-e2e");
   const std::string& root = machine.path;
   std::string simOut;
-  Child sim = corv::testing::StartSim(BinDir() + "/CorvSim", {"--state", root + "/state.txt", "COM1"},
+  Child sim = corv::testing::StartSim(corv::testing::BinDir() + "/CorvSim", {"--state", root + "/state.txt", "COM1"},
                                       InMachine(root), simOut, 60);
   ASSERT_NE(simOut.find("ready COM1"), std::string::npos) << simOut;
 
   const auto [status, out] =
-      corv::testing::RunToEnd(BinDir() + "/CorvUpdater", {"-i", "-y", "COM1"}, InMachine(root), "", 60, -1);
-  kill(sim.pid, SIGTERM);
+      corv::testing::RunToEnd(corv::testing::BinDir() + "/CorvUpdater", {"-i", "-y", "COM1"}, InMachine(root), "", 60, 60);
+  corv::testing::SignalChild(sim.pid, SIGTERM);
   corv::testing::Wait(sim);
 
   EXPECT_EQ(status, 0) << out;

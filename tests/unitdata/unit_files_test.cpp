@@ -91,11 +91,11 @@ Bytes WriteAck(const Bytes& frame, uint32_t offset, uint8_t status = 0) {
 TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
   const Bytes data = Pattern(384, 2);
   {
-    // Window 2 (MCU type 2): the third block goes out only after the first is answered.
+    SCOPED_TRACE("Window 2 (MCU type 2): the third block goes out only after the first is answered");
     ScriptRig rig(2, true);
     rig.script.replyDelayUs = 20000;
     rig.script.handler = [](const Bytes& f, uint64_t) {
-      return std::vector<Bytes>{f[3] == 0x71 ? WriteAck(f, Be32(f, 5)) : Bytes{1, 0x45, f[2], f[3], 0}};
+      return std::vector<Bytes>{f[3] == 0x71 ? WriteAck(f, Get32(f, 5)) : Bytes{1, 0x45, f[2], f[3], 0}};
     };
     FileBlockWriter writer(*rig.link, 0x50, 2);
     for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
@@ -105,10 +105,10 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
     EXPECT_GE(rig.script.arrivals[2], rig.script.arrivals[0] + 20000);
   }
   {
-    // One acknowledgement for 256 releases 0, 128 and 256 at once.
+    SCOPED_TRACE("One acknowledgement for 256 releases 0, 128 and 256 at once");
     ScriptRig rig(3, true);
     rig.script.handler = [](const Bytes& f, uint64_t) {
-      return Be32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
+      return Get32(f, 5) == 256 ? std::vector<Bytes>{WriteAck(f, 256)} : std::vector<Bytes>{};
     };
     FileBlockWriter writer(*rig.link, 0x50, 8);
     for (uint32_t o = 0; o < 384; o += 128) ASSERT_TRUE(writer.Write(o, data.data() + o, 128));
@@ -120,10 +120,11 @@ TEST(UnitFile, OverlappedWindowAndCumulativeAcknowledgements) {
   {
     // An acknowledgement for a block never sent proves nothing: the blocks
     // outstanding go out again.
+    SCOPED_TRACE("An acknowledgement for a block never sent proves nothing");
     ScriptRig rig(2, true);
     std::map<uint32_t, int> asked;
     rig.script.handler = [&](const Bytes& f, uint64_t) {
-      const uint32_t o = Be32(f, 5);
+      const uint32_t o = Get32(f, 5);
       const int n = ++asked[o];
       if (o == 0 && n == 1) return std::vector<Bytes>{WriteAck(f, 256)};
       if (o == 128 && n == 1) return std::vector<Bytes>{};
@@ -175,7 +176,7 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
   const Bytes data = Pattern(16, 1);
   rig.script.handler = [&](const Bytes& f, uint64_t) {
     Bytes r = {1, 0x45, 0x10, 0x62, f[4]};  // should be 0x1061
-    Put32(r, Be32(f, 5));
+    Put32(r, Get32(f, 5));
     r.push_back(f[9]);
     r.insert(r.end(), data.begin(), data.end());
     return std::vector<Bytes>{r};
@@ -184,7 +185,7 @@ TEST(UnitFile, ReadReplyUnderTheRequestCodeIsRefused) {
   // 20 attempts; after each refused reply the next one waits for another
   // reply before the request goes out again.
   EXPECT_EQ(rig.script.frames.size(), 10u);
-  EXPECT_EQ(Occurrences(rig.console.Output(), "!"), 20u);
+  EXPECT_EQ(Count(rig.console.Output(), "!"), 20u);
 }
 
 // The unit closes the file on the first request, but its reply is lost; the
@@ -201,7 +202,7 @@ TEST(UnitFile, CloseWhoseReplyWasLost) {
   const Bytes data = Pattern(700, 6);
   EXPECT_TRUE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 700)) << rig.Out();
   EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
-  EXPECT_EQ(Occurrences(rig.Out(), "CloseFile:50\nGetFileAttributes:50\nOK - GetFileAttributes\nOK - CloseFile\n"), 2u)
+  EXPECT_EQ(Count(rig.Out(), "CloseFile:50\nGetFileAttributes:50\nOK - GetFileAttributes\nOK - CloseFile\n"), 2u)
       << rig.Out();
   EXPECT_TRUE(rig.Shows("OK - file has been updated\n"));
   EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
@@ -278,7 +279,7 @@ TEST(UnitFile, LateRepliesDoNotPutLaterBlocksBehind) {
     EXPECT_EQ(rig.unit.Model().Files().at(0x50), data);
     EXPECT_TRUE(rig.Shows("OK - file has been verified\n"));
     // One time-out, one request sent again and one reply set aside per late reply.
-    EXPECT_EQ(Occurrences(rig.Out(), "!"), 60u);
+    EXPECT_EQ(Count(rig.Out(), "!"), 60u);
     const uint16_t code = static_cast<uint16_t>(std::stoi(c.frame + 12, nullptr, 16));
     EXPECT_EQ(rig.unit.Model().Counters().commands.at(code), 200u + 30u);
   }
