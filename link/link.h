@@ -10,7 +10,7 @@
 #include <string>
 
 #include "link/packet.h"
-#include "link/port.h"
+#include "platform/port.h"
 #include "platform/held.h"
 #include "support/context.h"
 

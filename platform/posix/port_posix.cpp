@@ -18,8 +18,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/port_base.h"
-#include "link/system_port.h"
+#include "platform/port_base.h"
+#include "platform/system_port.h"
 #include "platform/posix/held_record.h"
 #include "platform/posix/posix_tty.h"
 

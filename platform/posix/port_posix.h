@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "link/port.h"
+#include "platform/port.h"
 #include "platform/posix/posix_tty.h"
 
 namespace corv {

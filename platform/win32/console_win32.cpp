@@ -9,7 +9,7 @@
 #include <conio.h>
 #include <windows.h>
 
-#include "support/console.h"
+#include "platform/console.h"
 
 namespace corv {
 

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "link/system_port.h"
+#include "platform/system_port.h"
 #include "platform/conventions.h"
 #include "platform/file_system.h"
 #include "platform/process.h"

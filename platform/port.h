@@ -1,5 +1,5 @@
 // The serial-port seam: the operations the unit link needs of a COM port, with
-// a backend per system in the platform folder (link/system_port.h gives it)
+// a backend per system in the platform folder (platform/system_port.h gives it)
 // and a virtual line (in-process, virtual time). Nothing above this interface
 // touches the system.
 #pragma once
