@@ -133,7 +133,8 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   WriteTransferSummary(ctx.Detail(), "Bytes sent = ", p.BytesSent() - sent, ctx.clock.TickMs() - start);
   ctx.Detail() << "OK - Flash has been updated\r\n";
   ctx.settings.traceEnabled = true;
-  RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
+  // A network port named directly has no number to come back to.
+  if (ctx.settings.portName.empty()) RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
   return true;
 }
 

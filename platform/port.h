@@ -54,6 +54,9 @@ class SerialPort {
   virtual int Transmit(const uint8_t* data, uint16_t count) = 0;
   // 1 when CTS is asserted, else 0.
   virtual int CtsOn() = 0;
+  // The network's round trip a port behind a serial device server adds to
+  // every read time-out, as last measured; -1 for a local port.
+  virtual int RoundTripMs() const { return -1; }
 };
 
 // Opens numbered COM ports and carries the error hook. The ports it opens use
@@ -65,6 +68,10 @@ class PortDriver {
   // The open port, or null with `result` telling why.
   virtual std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
                                            OpenResult& result) = 0;
+  // A port named rather than numbered: rfc2217://HOST:PORT, a port behind a
+  // serial device server (platform/network_port.h).
+  virtual std::unique_ptr<SerialPort> OpenNamed(std::string_view name, const LineSettings& line,
+                                                int16_t readTimeoutMs, OpenResult& result);
   // Reports (system error texts, line errors, traced bytes) go here; empty drops them.
   void SetErrorHook(ErrorHook hook) { hook_ = std::move(hook); }
 
