@@ -76,10 +76,25 @@ class NetworkPort : public PortBase {
   // Negotiation, the line, the modem lines and the notifications, then a
   // purge: false with `result` telling why.
   bool Start(const LineSettings& line, OpenResult& result) {
-    const uint8_t offer[] = {kIac, kWill, kBinary, kIac, kDo, kBinary, kIac, kWill, kComPort};
-    willSent_[kBinary] = doSent_[kBinary] = willSent_[kComPort] = true;
-    if (!Send(std::vector<uint8_t>(std::begin(offer), std::end(offer)))) return Failed(result);
+    // The server speaks first. One that turns the client away (ser2net's
+    // "Port already in use" for a port another client holds) closes at once,
+    // and anything sent to it first would reset the connection and lose its
+    // words: so its first words are heard out before anything is answered.
     const uint32_t start = SystemClock().TickMs();
+    holdReplies_ = true;
+    if (!Pump(kGreetingMs)) return TurnedAway(result);
+    if (!data_.empty()) return TurnedAway(result);
+    holdReplies_ = false;
+    std::vector<uint8_t> offer = std::move(held_);
+    const auto ask = [&](uint8_t verb, uint8_t option, bool* sent) {
+      if (sent[option]) return;
+      sent[option] = true;
+      offer.insert(offer.end(), {kIac, verb, option});
+    };
+    ask(kWill, kBinary, willSent_);
+    ask(kDo, kBinary, doSent_);
+    ask(kWill, kComPort, willSent_);
+    if (!Send(offer)) return TurnedAway(result);
     while (!(serverDo_[kComPort] && serverDo_[kBinary] && serverWill_[kBinary])) {
       const int64_t left = kServerAnswerMs - static_cast<int64_t>(SystemClock().TickMs() - start);
       if (refusedComPort_ || left <= 0) {
@@ -87,17 +102,7 @@ class NetworkPort : public PortBase {
         reason_ = "the server does not offer the com-port option";
         return Failed(result);
       }
-      if (!Pump(static_cast<int>(left))) {
-        // A server that closes at once says why in plain text: ser2net's
-        // "Port already in use" for a port another client holds.
-        const std::string said(data_.begin(), data_.end());
-        if (said.find("in use") != std::string::npos) {
-          result = OpenResult{OpenOutcome::Busy, 0, "Error: " + Trimmed(said)};
-          return false;
-        }
-        if (!said.empty()) reason_ = Trimmed(said);
-        return Failed(result);
-      }
+      if (!Pump(static_cast<int>(left))) return TurnedAway(result);
     }
     data_.clear();
     std::vector<Command> batch = LineCommands(line);
@@ -108,7 +113,9 @@ class NetworkPort : public PortBase {
     batch.push_back({kSetLineStateMask, {kLineBreak | kLineFraming | kLineParity | kLineOverrun}, false});
     batch.push_back({kPurgeData, {kPurgeBoth}});
     // The commands' values become the server's answers.
-    if (!Exchange(batch) || !Check(batch, line)) {
+    const bool answered = Exchange(batch);
+    if (!answered && gone_) return TurnedAway(result);
+    if (!answered || !Check(batch, line)) {
       result.outcome = error_ == kRefused ? OpenOutcome::SettingRefused : OpenOutcome::OtherError;
       result.systemError = 0;
       result.errorText = ErrorText();
@@ -146,19 +153,18 @@ class NetworkPort : public PortBase {
     const uint32_t start = SystemClock().TickMs();
     const int64_t wait = int64_t{timeoutMs_} + rttMs_;
     int n = 0;
+    // What has arrived counts even when the time is up (a time-out of 0 asks
+    // for only that).
+    bool lastLook = false;
     for (;;) {
       while (n < count && !data_.empty()) {
         buf[n++] = data_.front();
         data_.pop_front();
       }
-      if (n == count || gone_) break;
+      if (n == count || gone_ || lastLook) break;
       const int64_t left = wait - static_cast<int64_t>(SystemClock().TickMs() - start);
-      if (left <= 0 && n == 0 && timeoutMs_ == 0) {
-        if (!Pump(0)) break;
-        continue;
-      }
-      if (left <= 0) break;
-      if (!Pump(static_cast<int>(left))) break;
+      lastLook = left <= 0;
+      if (!Pump(lastLook ? 0 : static_cast<int>(left))) break;
     }
     if (n == 0 && gone_) return -1;
     return n;
@@ -198,6 +204,29 @@ class NetworkPort : public PortBase {
   }
 
  private:
+  // The server closed the connection before the port was agreed: what it
+  // said (if anything) tells why; "in use" is a port another client holds.
+  // Its words may come after its offer, and after ours crossed them.
+  bool TurnedAway(OpenResult& result) {
+    uint8_t rest[512];
+    for (int got; (got = tcp_->ReceiveSome(rest, sizeof rest, 200)) > 0;) {
+      for (int i = 0; i < got; ++i) Parse(rest[i]);
+    }
+    gone_ = true;
+    const std::string said = Trimmed(std::string(data_.begin(), data_.end()));
+    const size_t inUse = said.find("in use");
+    if (inUse != std::string::npos) {
+      const size_t from = said.find_last_of("\r\n", inUse);
+      result = OpenResult{OpenOutcome::Busy, 0, "Error: " + said.substr(from == std::string::npos ? 0 : from + 1)};
+      return false;
+    }
+    if (!said.empty() && reason_.empty()) {
+      error_ = kGone;
+      reason_ = said;
+    }
+    return Failed(result);
+  }
+
   bool Failed(OpenResult& result) {
     result.outcome = OpenOutcome::OtherError;
     result.systemError = 0;
@@ -429,7 +458,12 @@ class NetworkPort : public PortBase {
     } else {
       serverWill_[option] = false;
     }
-    if (!reply.empty()) Send(reply);
+    if (reply.empty()) return;
+    if (holdReplies_) {
+      held_.insert(held_.end(), reply.begin(), reply.end());
+    } else {
+      Send(reply);
+    }
   }
 
   void Subnegotiation() {
@@ -476,6 +510,8 @@ class NetworkPort : public PortBase {
   bool willSent_[256] = {}, wontSent_[256] = {}, doSent_[256] = {}, dontSent_[256] = {};
   bool serverDo_[256] = {}, serverWill_[256] = {};
   bool refusedComPort_ = false;
+  bool holdReplies_ = false;     // while the server's first words are heard out
+  std::vector<uint8_t> held_;    // the replies held meanwhile
   uint8_t modemState_ = 0;
   uint8_t lineState_ = 0;
   // The line in force as the server last answered it (0: not known yet).

@@ -30,6 +30,8 @@ bool ReadNetworkPortName(std::string_view text, NetworkPortName& name);
 // How long a connection and each of the server's answers may take beyond
 // the round trip before the server counts as silent.
 inline constexpr int kServerAnswerMs = 5000;
+// How long the server's first words are waited for before the client speaks.
+inline constexpr int kGreetingMs = 1000;
 
 // The port on `connection` (connected to the server) with its line set to
 // `line`: null with `result` telling why (the server's "in use" text is a busy

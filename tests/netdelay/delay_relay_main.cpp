@@ -28,7 +28,8 @@ struct Chunk {
 };
 
 // Moves bytes from `from` to `to`, each chunk held back until its due time;
-// ends when either side closes.
+// when `from` closes, what is held still goes, then both sides are shut so
+// that the other direction ends too (a server sees its client go).
 void Pump(int from, int to, std::chrono::milliseconds delay) {
   std::deque<Chunk> held;
   bool open = true;
@@ -62,7 +63,8 @@ void Pump(int from, int to, std::chrono::milliseconds delay) {
       held.pop_front();
     }
   }
-  shutdown(to, SHUT_WR);
+  shutdown(to, SHUT_RDWR);
+  shutdown(from, SHUT_RDWR);
 }
 
 void NoDelay(int fd) {
