@@ -6,6 +6,8 @@
 # be had through it). Each run starts from a fresh CorvSim unit; the log of
 # each run stays in $CORV_BENCH_KEEP when that is set.
 # Usage: bench/network_bench.sh [bin folder] [round trips...]   (build/bin; 0 20 100)
+# CORV_BENCH_TCP=tcp(nodelay) has ser2net send its small answers at once
+# (without it, Nagle's rule holds each answer's tail for the ACK of its head).
 set -euo pipefail
 bin=$(cd "${1:-build/bin}" && pwd)
 shift || true
@@ -44,8 +46,8 @@ run_one() {
   if [ -n "$trip" ]; then
     local p
     p=$(free_port)
-    printf 'connection: &com1\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,19200n81,local\n' \
-      "$p" "$(readlink "$d/machine/com1")" > "$d/ser2net.yaml"
+    printf 'connection: &com1\n  accepter: telnet(rfc2217),%s,127.0.0.1,%s\n  connector: serialdev,%s,19200n81,local\n' \
+      "${CORV_BENCH_TCP:-tcp}" "$p" "$(readlink "$d/machine/com1")" > "$d/ser2net.yaml"
     ser2net -n -c "$d/ser2net.yaml" -P "$d/ser2net.pid" > "$d/ser2net.out" 2>&1 &
     ser=$!
     pids+=("$ser")

@@ -49,7 +49,10 @@ class PosixTcp : public TcpConnection {
     const uint32_t start = SystemClock().TickMs();
     for (;;) {
       const ssize_t r = recv(fd_, buf, count, 0);
-      if (r > 0) return static_cast<int>(r);
+      if (r > 0) {
+        QuickAck();
+        return static_cast<int>(r);
+      }
       if (r == 0) {
         closed_ = true;
         reason_ = kClosedByPeer;
@@ -75,6 +78,17 @@ class PosixTcp : public TcpConnection {
   std::string Reason() const override { return reason_; }
 
  private:
+  // A server that holds the tail of an answer until its head is acknowledged
+  // (Nagle's rule; ser2net does unless told nodelay) would otherwise wait for
+  // the delayed acknowledgement, up to 40 ms per answer. Linux forgets the
+  // setting after a while, so it is set anew after every receive.
+  void QuickAck() {
+#ifdef TCP_QUICKACK
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+  }
+
   bool Failed(int err) {
     reason_ = SystemReason(err);
     return false;
