@@ -31,7 +31,7 @@
 #include "payloads/catalogue.h"
 #include "run/program.h"
 #include "sim/virtual_unit.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "platform/environment.h"
 
 namespace corv::faults {

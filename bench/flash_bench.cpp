@@ -26,7 +26,7 @@
 #include "sim/virtual_line.h"
 #include "payloads/catalogue.h"
 #include "sim/virtual_unit.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "support/context.h"
 #include "unitdata/unit_files.h"
 

@@ -69,7 +69,7 @@ bool StepUpBaudRate(Link& link, UnitInfo& info) {
 
   ctx.Detail() << "Stepping up baud rate to " << Dec{kProgrammingRates[index]} << "\r\n";
   if (!link.ReopenPort(kProgrammingRates[index], false, Link::normalTimeoutMs)) {
-    ctx.Notice() << "COM" << Dec{ctx.settings.portNumber} << " does not suppport " << Dec{kProgrammingRates[index]}
+    ctx.Notice() << PortLabel(ctx.settings) << " does not suppport " << Dec{kProgrammingRates[index]}
                  << ", falling back to standard speed: baud rate = 115200\r\n";
     index = kDefaultRateIndex;
   }

@@ -135,12 +135,15 @@ bool WriteImage(Link& link, UnitInfo& info, ImageStream image, const FlashHook& 
   ctx.Detail() << "OK - Flash has been updated\r\n";
   ctx.settings.traceEnabled = true;
   // A user without the rights to write the saved port is told once; the
-  // flash stays updated.
-  const int refused = RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
-  if (refused != 0 && !ctx.settings.portSaveRefused) {
-    ctx.settings.portSaveRefused = true;
-    ctx.Detail() << "Cannot save the port in the registry value HKEY_LOCAL_MACHINE\\" << kSavedPortPath << "\r\n"
-                 << SystemErrorText(refused) << "\r\n";
+  // flash stays updated. A network port named directly has no number to come
+  // back to.
+  if (ctx.settings.portName.empty()) {
+    const int refused = RegSetMachineString(kSavedPortPath, std::to_string(ctx.settings.portNumber));
+    if (refused != 0 && !ctx.settings.portSaveRefused) {
+      ctx.settings.portSaveRefused = true;
+      ctx.Detail() << "Cannot save the port in the registry value HKEY_LOCAL_MACHINE\\" << kSavedPortPath << "\r\n"
+                   << SystemErrorText(refused) << "\r\n";
+    }
   }
   return true;
 }

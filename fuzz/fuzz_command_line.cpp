@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "run/command_line.h"
-#include "support/console.h"
+#include "platform/console.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz/fuzz_dir.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "support/files.h"
 #include "support/ini.h"
 

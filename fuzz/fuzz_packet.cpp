@@ -12,7 +12,7 @@
 #include "link/crc16.h"
 #include "link/packet.h"
 #include "sim/virtual_line.h"
-#include "support/console.h"
+#include "platform/console.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "fuzz/fuzz_dir.h"
 #include "support/files.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 
 namespace {
 

@@ -323,7 +323,8 @@ bool SearchPorts(Link& link) {
 void OpenUnitPort(Link& link) {
   Context& ctx = link.ctx;
   RunSettings& s = ctx.settings;
-  if (s.portNumber == 0) {
+  // A network port named directly is the one port there is: never searched for.
+  if (s.portNumber == 0 && s.portName.empty()) {
     if (SearchPorts(link)) return;
     ctx.Plain() << "Please enter COM port number (1,2,3...): ";
     ctx.console.Flush();
@@ -333,24 +334,24 @@ void OpenUnitPort(Link& link) {
     if (answer < 0) Fatal(ctx, "Cannot find Corvanta unit");
     s.portNumber = static_cast<int16_t>(answer);
   }
-  const int16_t n = s.portNumber;
-  ctx.Notice() << "Opening COM" << Dec{n} << "\r\n";
+  const std::string port = PortLabel(s);
+  ctx.Notice() << "Opening " << port << "\r\n";
   link.RememberLineSettings();
   if (link.LockAndOpenPort(Link::shortTimeoutMs)) {
     ProbeUnit(link, true);
     return;
   }
   const OpenOutcome fail = link.lastOpen.outcome;
-  if (fail == OpenOutcome::NotPresent) {
-    ctx.Notice() << "COM" << Dec{n} << " is not present on this computer\r\n";
+  if (fail == OpenOutcome::NotPresent && s.portName.empty()) {
+    ctx.Notice() << port << " is not present on this computer\r\n";
     if (!SearchPorts(link)) Fatal(ctx, "Cannot find Corvanta unit");
     return;
   }
   TextStream message;
   if (fail == OpenOutcome::Busy) {
-    message << "COM" << Dec{n} << " is being used by another application";
+    message << port << " is being used by another application";
   } else {
-    message << "COM" << Dec{n} << " ERROR:" << link.lastOpen.errorText;
+    message << port << " ERROR:" << link.lastOpen.errorText;
   }
   Fatal(ctx, message.Text());
 }

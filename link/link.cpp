@@ -52,7 +52,7 @@ void Link::Holding() {
 
 bool Link::CurrentLine(LineSettings& line) {
   const RunSettings& s = ctx.settings;
-  if (s.portNumber < 1) {
+  if (s.portNumber < 1 && s.portName.empty()) {
     lastOpen = Refused(OpenOutcome::NotPresent, NoSuchDeviceError());
     return false;
   }
@@ -73,9 +73,16 @@ bool Link::OpenOnce(int16_t timeout) {
   port_.reset();
   LineSettings line;
   if (!CurrentLine(line)) return false;
-  port_ = driver.Open(ctx.settings.portNumber, line, timeout, lastOpen);
+  const RunSettings& s = ctx.settings;
+  port_ = s.portName.empty() ? driver.Open(s.portNumber, line, timeout, lastOpen)
+                             : driver.OpenNamed(s.portName, line, timeout, lastOpen);
   if (!port_) return false;
   Holding();
+  const int trip = port_->RoundTripMs();
+  if (trip >= 0 && !roundTripSaid_) {
+    ctx.Detail() << "Network round trip = " << Dec{trip} << "ms\r\n";
+    roundTripSaid_ = true;
+  }
   openNumber_ = ctx.settings.portNumber;
   timeoutMs = timeout;
   packet.Reset();
@@ -97,7 +104,9 @@ bool Link::LockAndOpenPort(int16_t timeout) {
 
   // Only a file this run made is ever removed; one found there (another run's,
   // or one left by a run that had no way out) stays as it is.
-  const std::string lockDir = ctx.settings.lockFolder;
+  // A network port named directly has no number to mark: its server keeps
+  // other clients off.
+  const std::string lockDir = ctx.settings.portName.empty() ? ctx.settings.lockFolder : std::string();
   const auto makeLock = [&] {
     if (lockDir.empty()) return;
     std::string path = LockFilePath(lockDir, ctx.settings.portNumber);
@@ -158,7 +167,7 @@ bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {
   packet.Reset();
   ctx.settings.baudRate = baud;
   ctx.settings.paritySetting = even ? 1 : 0;
-  const int16_t n = ctx.settings.portNumber;
+  const std::string port = PortLabel(ctx.settings);
   for (int attempt = 1; attempt <= 20; ++attempt) {
     if (port_ ? ChangeOnce(timeout) : OpenOnce(timeout)) {
       ctx.Detail() << "baud rate = " << Dec{baud} << " " << (even ? "(even parity)" : "(no parity)")
@@ -171,16 +180,16 @@ bool Link::ReopenPort(int32_t baud, bool even, int16_t timeout) {
     // of the numbers that stand for these (EIO is 5 on Linux).
     switch (lastOpen.outcome) {
       case OpenOutcome::NotPresent:
-        d << "COM" << Dec{n} << " is not present on this computer\r\n";
+        d << port << " is not present on this computer\r\n";
         break;
       case OpenOutcome::Busy:
-        d << "COM" << Dec{n} << " is being used by another application\r\n";
+        d << port << " is being used by another application\r\n";
         break;
       case OpenOutcome::SettingRefused:
-        d << "COM" << Dec{n} << " does not support requested baud rate\r\n";
+        d << port << " does not support requested baud rate\r\n";
         return false;
       default:
-        d << "COM" << Dec{n} << ":" << Dec{OpenErrorCode(lastOpen)} << ":" << lastOpen.errorText << "\r\n";
+        d << port << ":" << Dec{OpenErrorCode(lastOpen)} << ":" << lastOpen.errorText << "\r\n";
         break;
     }
     if (attempt == 20) Fatal(ctx, lastOpen.errorText);

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "link/packet.h"
-#include "link/port.h"
+#include "platform/port.h"
 #include "platform/held.h"
 #include "support/context.h"
 
@@ -120,6 +120,7 @@ class Link {
   held::Token lock_ = held::kNone;  // the lock file in the held record
   held::Owner owner_;
   int16_t openNumber_ = 0;  // the port number port_ was opened for
+  bool roundTripSaid_ = false;  // the network's round trip is logged once a run
 };
 
 }  // namespace corv

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/port.h"
+#include "platform/port.h"
 #include "support/context.h"
 #include "support/stream.h"
 

@@ -25,7 +25,7 @@ std::string BootProgramPath(Context& ctx) {
 
 std::string BootCommandLine(const RunSettings& s, const std::string& path, uint8_t unitId, bool overlappedInUse) {
   TextStream t;
-  t << '"' << path << '"' << " COM" << Dec{s.portNumber} << " -x" << " -b" << Dec{s.baudRate} << " -u"
+  t << '"' << path << '"' << ' ' << PortLabel(s) << " -x" << " -b" << Dec{s.baudRate} << " -u"
     << Hex{unitId, 2};
   if (s.detailedDebug) {
     t << " -dd";

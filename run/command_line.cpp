@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/conventions.h"
+#include "platform/network_port.h"
 #include "support/files.h"
 
 namespace corv {
@@ -77,7 +78,9 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& s) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view arg = args[i];
     if (!IsOptionGroup(arg)) {
-      if (StartsWithCom(arg)) {
+      if (IsNetworkPortName(arg)) {
+        s.portName = std::string(arg);
+      } else if (StartsWithCom(arg)) {
         s.portNumber = static_cast<int16_t>(DecimalValue(arg.substr(3)));
       } else if (AllDigits(arg)) {
         s.portNumber = static_cast<int16_t>(DecimalValue(arg));
@@ -147,8 +150,12 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& s) {
 }
 
 void ApplyPortVariable(Context& ctx, std::string_view value) {
-  if (ctx.settings.portNumber != 0 || value.empty()) return;
+  if (ctx.settings.portNumber != 0 || !ctx.settings.portName.empty() || value.empty()) return;
   ctx.Plain() << "Using CORVANTAPORT from environment\r\n";
+  if (IsNetworkPortName(value)) {
+    ctx.settings.portName = std::string(value);
+    return;
+  }
   if (StartsWithCom(value)) value.remove_prefix(3);
   ctx.settings.portNumber = static_cast<int16_t>(DecimalValue(value));
 }

@@ -3,7 +3,7 @@
 #pragma once
 #include <memory>
 
-#include "link/port.h"
+#include "platform/port.h"
 #include "run/unit_session.h"
 #include "support/context.h"
 

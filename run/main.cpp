@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/system_port.h"
+#include "platform/system_port.h"
 #include "platform/process.h"
 #include "run/program.h"
 

@@ -1,7 +1,7 @@
 // Start-up and the top-level sequence of a run.
 #include "run/program.h"
 
-#include "run/abort_handler.h"
+#include "platform/abort_handler.h"
 #include "run/command_line.h"
 #include "run/connection.h"
 #include "run/run_modes.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "link/port.h"
+#include "platform/port.h"
 #include "platform/environment.h"
 #include "support/context.h"
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/port_base.h"
+#include "platform/port_base.h"
 
 namespace corv {
 namespace {

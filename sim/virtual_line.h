@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
-#include "link/port.h"
-#include "support/clock.h"
+#include "platform/port.h"
+#include "platform/clock.h"
 
 namespace corv {
 

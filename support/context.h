@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "support/clock.h"
-#include "support/console.h"
+#include "platform/clock.h"
+#include "platform/console.h"
 #include "support/output.h"
 #include "support/settings.h"
 

@@ -1,25 +1,9 @@
-// Paths, lines of text files, text helpers and command lines.
+// Lines of text files, text helpers and command lines.
 #include "support/files.h"
 
 #include <algorithm>
 
-#include "platform/conventions.h"
-
 namespace corv {
-
-bool IsPathSeparator(char c) { return c == '/' || c == ':' || c == '\\'; }
-
-std::string DirectoryPart(std::string_view path) {
-  for (size_t i = path.size(); i > 0; --i) {
-    if (IsPathSeparator(path[i - 1])) return std::string(path.substr(0, i - 1));
-  }
-  return {};
-}
-
-std::string WithTrailingSeparator(std::string_view path) {
-  if (!path.empty() && IsPathSeparator(path.back())) return std::string(path);
-  return std::string(path) + AppendedSeparator();
-}
 
 bool NextLine(std::string_view bytes, size_t& pos, std::string_view& line) {
   if (pos >= bytes.size()) return false;

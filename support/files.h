@@ -1,6 +1,6 @@
-// The file layer: path-text helpers, the line rule of text files, small text
+// The file layer: the line rule of text files, small text
 // helpers, and running a child program from a command line. The system's side
-// (files and folders, error texts, environment, local time, processes) comes
+// (files and folders, path texts, error texts, environment, local time, processes) comes
 // with it from the platform headers.
 #pragma once
 #include <cstdint>
@@ -11,18 +11,12 @@
 #include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
+#include "platform/path_text.h"
 #include "platform/process.h"
 #include "platform/system_error.h"
 #include "support/stream.h"
 
 namespace corv {
-
-// "/", ":" and "\" all separate path parts; the separator appended is "/".
-bool IsPathSeparator(char c);
-// The text before the last separator ("C:\a\b.txt" gives "C:\a"), empty without one.
-std::string DirectoryPart(std::string_view path);
-// The path followed by "/" unless it already ends in a separator; "" gives "/".
-std::string WithTrailingSeparator(std::string_view path);
 
 // Longest line the reader gives whole; the rest of a longer line comes next.
 inline constexpr size_t kMaxLineLength = 32001;

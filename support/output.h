@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/log_file.h"
-#include "support/clock.h"
-#include "support/console.h"
+#include "platform/clock.h"
+#include "platform/console.h"
 #include "support/files.h"
 #include "support/settings.h"
 #include "support/stream.h"

@@ -2,7 +2,7 @@
 // "[key path]" sections with "name"="text", "name"=dword:..., @="..." lines.
 // A write rewrites the file through a temporary file and a rename, so the hive
 // is always the old one or the new one, never torn.
-#include "support/registry.h"
+#include "platform/hive_file.h"
 
 #include <optional>
 #include <vector>

@@ -8,6 +8,7 @@ namespace corv {
 
 struct RunSettings {
   int16_t portNumber = 0;        // 0: none given; discovery then searches
+  std::string portName;          // a network port named directly (rfc2217://HOST:PORT), else ""
   int32_t baudRate = 19200;      // starting rate, then the link's current rate
   uint8_t paritySetting = 0;     // 0 none, 1 even; then the link's current parity
   int32_t programmingRate = 0;   // -r; 0 = not given
@@ -29,5 +30,10 @@ struct RunSettings {
   std::string homeFolder;        // CORVUPDATER; "" when unset
   std::string lockFolder;        // CORVANTALOCKDIR; "" when unset: no lock files
 };
+
+// The port as the messages name it: the network port's name, or COM<n>.
+inline std::string PortLabel(const RunSettings& s) {
+  return s.portName.empty() ? "COM" + std::to_string(s.portNumber) : s.portName;
+}
 
 }  // namespace corv

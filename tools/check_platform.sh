@@ -6,7 +6,9 @@
 #     (mingw-w64, syntax only, warnings as errors);
 #  3. no neutral header declares a name the Windows headers define as a macro
 #     (CreateFile, DeleteFile, ...), so a Windows backend may include
-#     <windows.h> after any of them.
+#     <windows.h> after any of them;
+#  4. the platform folder includes only its own headers and the standard
+#     library: the subsystems build on the platform, never the other way.
 # Files still waiting for their move into the platform layer are named in
 # pending below and left out of all three; the list only ever shrinks.
 # Usage: tools/check_platform.sh [compiler]   (x86_64-w64-mingw32-g++-posix)
@@ -70,6 +72,12 @@ for f in "${files[@]}"; do
     failed=1
   fi
 done
+
+echo "== the platform folder includes only itself"
+while read -r hit; do
+  echo "FAIL: $hit"
+  failed=1
+done < <(grep -rnE '#include "' --include='*.cpp' --include='*.h' platform | grep -v '#include "platform/' || true)
 
 if [ "$failed" -ne 0 ]; then
   echo "platform check failed"

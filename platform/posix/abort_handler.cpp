@@ -3,7 +3,7 @@
 // date as it takes and gives back things. The log line goes first and the
 // console line last: a console that does not take output (a terminal stopped
 // with Ctrl-S, a pipe nobody reads) must not keep the handler from the rest.
-#include "run/abort_handler.h"
+#include "platform/abort_handler.h"
 
 #include <poll.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 #include <ctime>
 
 #include "platform/posix/held_record.h"
-#include "support/clock.h"
+#include "platform/clock.h"
 
 namespace corv {
 

@@ -16,7 +16,7 @@
 #include <cerrno>
 
 #include "platform/posix/held_record.h"
-#include "support/console.h"
+#include "platform/console.h"
 
 namespace corv {
 

@@ -3,7 +3,7 @@
 #include "platform/posix/machine_folder.h"
 
 #include "platform/environment.h"
-#include "support/files.h"
+#include "platform/path_text.h"
 
 namespace corv {
 

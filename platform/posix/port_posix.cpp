@@ -18,8 +18,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/port_base.h"
-#include "link/system_port.h"
+#include "platform/network_port.h"
+#include "platform/port_base.h"
+#include "platform/system_port.h"
 #include "platform/posix/held_record.h"
 #include "platform/posix/posix_tty.h"
 
@@ -56,6 +57,29 @@ int WaitFor(int fd, short events, int64_t deadlineMs) {
     if (r > 0 && (p.revents & events)) return 1;
     if (left == 0) return 0;
   }
+}
+
+// True when `path` is a regular file whose first line is a network port name
+// (rfc2217://HOST:PORT), which goes into `name`.
+bool NetworkPortEntry(const std::string& path, std::string& name) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[512];
+  ssize_t n;
+  do {
+    n = read(fd, buf, sizeof buf);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n <= 0) return false;
+  std::string text(buf, static_cast<size_t>(n));
+  const size_t end = text.find_first_of("\r\n");
+  if (end != std::string::npos) text.resize(end);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  if (!IsNetworkPortName(text)) return false;
+  name = std::move(text);
+  return true;
 }
 
 // The held record keeps the adapter's flags as found while they are changed.
@@ -212,6 +236,9 @@ std::unique_ptr<SerialPort> PosixPortDriver::Open(int16_t port, const LineSettin
   };
   const std::string path = DevicePath(port);
   if (path.empty()) return fail(OpenOutcome::NotPresent, ENOENT);
+  // An entry that is a text file names a port behind a serial device server.
+  std::string name;
+  if (NetworkPortEntry(path, name)) return OpenNetworkPort(name, line, readTimeoutMs, Hook(), result);
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

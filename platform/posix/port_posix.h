@@ -1,5 +1,6 @@
 // The termios backend of the port seam. COM<N> is the entry <machine folder>/com<N>
-// (a link to a real device or to a pseudo-terminal); the machine folder is
+// (a link to a real device or to a pseudo-terminal, or a one-line text file
+// naming a network port, rfc2217://HOST:PORT); the machine folder is
 // $CORVANTAROOT, or /var/lib/corvanta when that is unset or empty, and only then
 // does a missing entry fall back to /dev/ttyS<N-1>. Ports are held exclusively
 // (flock and TIOCEXCL) until they are closed, also while their line changes.
@@ -8,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "link/port.h"
+#include "platform/port.h"
 #include "platform/posix/posix_tty.h"
 
 namespace corv {

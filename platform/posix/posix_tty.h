@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "link/port.h"
+#include "platform/port.h"
 
 namespace corv::posix_tty {
 

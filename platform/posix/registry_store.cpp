@@ -2,7 +2,7 @@
 #include "platform/registry_store.h"
 
 #include "platform/posix/machine_folder.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 
 namespace corv {
 

@@ -10,7 +10,7 @@
 // last, the console's with a time limit: a console that takes no output (a
 // pipe nobody reads) must not keep the handler from ending the process. A
 // process started with Ctrl-C ignored gets no Ctrl-C event at all.
-#include "run/abort_handler.h"
+#include "platform/abort_handler.h"
 
 #include <windows.h>
 

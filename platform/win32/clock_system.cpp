@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "platform/win32/held_record.h"
-#include "support/clock.h"
+#include "platform/clock.h"
 
 namespace corv {
 

@@ -11,8 +11,8 @@
 #include <conio.h>
 #include <windows.h>
 
+#include "platform/console.h"
 #include "platform/win32/console_keys.h"
-#include "support/console.h"
 
 namespace corv {
 

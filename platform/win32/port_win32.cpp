@@ -6,8 +6,8 @@
 
 #include <windows.h>
 
-#include "link/port_base.h"
-#include "link/system_port.h"
+#include "platform/port_base.h"
+#include "platform/system_port.h"
 #include "platform/system_error.h"
 #include "platform/win32/held_record.h"
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "link/port.h"
+#include "platform/port.h"
 
 namespace corv {
 

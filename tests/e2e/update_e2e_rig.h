@@ -93,6 +93,9 @@ class Sandbox {
     return r;
   }
 
+  // CorvUpdater started with `args` as they stand, left running.
+  Child StartRun(const std::vector<std::string>& args) { return Start(program_, args, env_, dir_, ""); }
+
   // Runs CorvUpdater with `args` (COM1 is added) on a terminal of its own (a
   // pseudo-terminal as its controlling terminal), typing `key` once `prompt`
   // shows and Enter at the closing key prompt. `before` and `after` are the

@@ -20,7 +20,7 @@
 #include "link/link.h"
 #include "sim/virtual_line.h"
 #include "payloads/image_stream.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "tests/common/frames.h"
 #include "tests/common/scratch.h"
 

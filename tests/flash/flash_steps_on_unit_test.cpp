@@ -9,7 +9,7 @@
 #include "flash/programmer_download.h"
 #include "flash/reboot.h"
 #include "sim/virtual_unit.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "tests/flash/flash_rig.h"
 
 namespace corv::test {

@@ -5,7 +5,7 @@
 
 #include "flash/boot_commands.h"
 #include "flash/flash_writer.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "tests/flash/flash_rig.h"
 
 namespace corv::test {

@@ -18,8 +18,8 @@
 
 #include "link/link.h"
 #include "sim/virtual_line.h"
-#include "support/console.h"
-#include "support/registry.h"
+#include "platform/console.h"
+#include "platform/hive_file.h"
 #include "platform/environment.h"
 #include "tests/common/scratch.h"
 

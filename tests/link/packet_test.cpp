@@ -9,7 +9,7 @@
 #include "link/commands.h"
 #include "link/crc16.h"
 #include "sim/virtual_line.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "tests/common/scratch.h"
 #include "tests/link/far_end.h"
 

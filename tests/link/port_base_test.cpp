@@ -1,6 +1,6 @@
 // The attempt and budget rules every backend shares, on a scripted port, and
 // the line-error classification.
-#include "link/port_base.h"
+#include "platform/port_base.h"
 
 #include <gtest/gtest.h>
 

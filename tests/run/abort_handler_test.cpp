@@ -1,7 +1,7 @@
 // The abort handler in a child process: its log line stamped and placed as the
 // run's own lines are, its console line, its exit status, and the signals that
 // were ignored at start left ignored.
-#include "run/abort_handler.h"
+#include "platform/abort_handler.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -20,7 +20,7 @@
 #include "run/program.h"
 #include "sim/unit_data.h"
 #include "sim/virtual_unit.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "tests/common/frame_faults.h"
 #include "tests/common/manufacturing_job.h"
 #include "tests/common/scratch.h"

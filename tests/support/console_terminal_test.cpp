@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/console.h"
+#include "platform/console.h"
 
 namespace corv {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "support/ini.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "test_files.h"
 
 namespace corv {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/ini.h"
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "test_files.h"
 
 namespace corv {

@@ -3,7 +3,7 @@
 // Windows.
 #include <gtest/gtest.h>
 
-#include "support/registry.h"
+#include "platform/hive_file.h"
 #include "tests/common/scratch.h"
 #include "platform/environment.h"
 #include "platform/process.h"

@@ -11,7 +11,7 @@
 #include "link/crc16.h"
 #include "link/link.h"
 #include "sim/virtual_line.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "support/context.h"
 #include "tests/common/frames.h"
 

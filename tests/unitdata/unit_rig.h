@@ -19,7 +19,7 @@
 #include "sim/virtual_line.h"
 #include "sim/unit_profile.h"
 #include "sim/virtual_unit.h"
-#include "support/console.h"
+#include "platform/console.h"
 #include "support/context.h"
 #include "tests/common/scratch.h"
 

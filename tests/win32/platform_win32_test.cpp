@@ -14,7 +14,7 @@
 #include <regex>
 #include <string>
 
-#include "link/system_port.h"
+#include "platform/system_port.h"
 #include "platform/conventions.h"
 #include "platform/log_file.h"
 #include "platform/win32/console_keys.h"

@@ -1,5 +1,5 @@
 // The attempt and budget rules shared by the port backends.
-#include "link/port_base.h"
+#include "platform/port_base.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 #pragma once
 #include <memory>
 
-#include "link/port.h"
+#include "platform/port.h"
 
 namespace corv {
 

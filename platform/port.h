@@ -1,5 +1,5 @@
 // The serial-port seam: the operations the unit link needs of a COM port, with
-// a backend per system in the platform folder (link/system_port.h gives it)
+// a backend per system in the platform folder (platform/system_port.h gives it)
 // and a virtual line (in-process, virtual time). Nothing above this interface
 // touches the system.
 #pragma once
@@ -57,6 +57,9 @@ class SerialPort {
   // The system's reason for the first read or write of this port that failed
   // (a device that went away, say), given once: empty before and after.
   virtual std::string TakeFailure() { return {}; }
+  // The network's round trip a port behind a serial device server adds to
+  // every read time-out, as last measured; -1 for a local port.
+  virtual int RoundTripMs() const { return -1; }
 };
 
 // Opens numbered COM ports and carries the error hook. The ports it opens use
@@ -68,6 +71,10 @@ class PortDriver {
   // The open port, or null with `result` telling why.
   virtual std::unique_ptr<SerialPort> Open(int16_t port, const LineSettings& line, int16_t readTimeoutMs,
                                            OpenResult& result) = 0;
+  // A port named rather than numbered: rfc2217://HOST:PORT, a port behind a
+  // serial device server (platform/network_port.h).
+  virtual std::unique_ptr<SerialPort> OpenNamed(std::string_view name, const LineSettings& line,
+                                                int16_t readTimeoutMs, OpenResult& result);
   // Reports (system error texts, line errors, traced bytes) go here; empty drops them.
   void SetErrorHook(ErrorHook hook) { hook_ = std::move(hook); }
 

@@ -1,6 +1,6 @@
 // Line-error classification: one text for the first flag that is set, in the
 // order framing, overrun, parity, break, anything else.
-#include "link/port.h"
+#include "platform/port.h"
 
 namespace corv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/port.h"
+#include "platform/port.h"
 
 namespace corv {
 
