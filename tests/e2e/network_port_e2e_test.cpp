@@ -164,7 +164,7 @@ TEST(NetworkPortE2E, SecondClientIsRefusedWhileOneHoldsThePort) {
   ASSERT_EQ(greeting.find("in use"), std::string::npos) << greeting;
   RunResult r = box.RunAsIs({"-y", "-i", server.Name()});
   close(holder);
-  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.Has("Fatal Error: " + server.Name() + " is being used by another application")) << r.out;
 }
 
@@ -178,7 +178,7 @@ TEST(NetworkPortE2E, ServerStoppedInTheFlashPassIsAPromptFatalError) {
   ASSERT_NE(out.find("Stepping up baud rate"), std::string::npos) << out;
   server.Stop();
   ReadUntil(c.out, out, "", 60);
-  EXPECT_NE(WaitFor(c.pid, 10), 0);
+  EXPECT_EQ(WaitFor(c.pid, 10), 1);
   close(c.out);
   EXPECT_NE(out.find("Fatal Error"), std::string::npos) << out;
   EXPECT_NE(out.find("Connection closed by the server"), std::string::npos) << out;
@@ -188,7 +188,7 @@ TEST(NetworkPortE2E, RefusedConnectionNamesHostPortAndReason) {
   Sandbox box("");
   const int port = FreePort();
   RunResult r = box.RunAsIs({"-y", "rfc2217://127.0.0.1:" + std::to_string(port)});
-  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.Has("cannot connect to 127.0.0.1 port " + std::to_string(port) + ": Connection refused")) << r.out;
   EXPECT_TRUE(r.Has("Fatal Error")) << r.out;
 }
