@@ -148,8 +148,8 @@ TEST(WaysOutE2E, DeviceVanishesMidRun) {
     int signal;
     const char* fatal;
   } cases[] = {{"Writing to flash", SIGTERM, "Unable to write new software"},
-               {"Updating Corvanta file...", SIGKILL, nullptr},
-               {"Rebooting unit", SIGTERM, nullptr}};
+               {"Updating Corvanta file...", SIGKILL, "Unable to send images file"},
+               {"Rebooting unit", SIGTERM, "Error: Input/output error"}};  // the reopen's own
   UnitsBench bench;
   for (const auto& c : cases) {
     const std::string what = std::string(c.line) + ", CorvSim signal " + std::to_string(c.signal);
@@ -161,7 +161,7 @@ TEST(WaysOutE2E, DeviceVanishesMidRun) {
     // The whole run's processor time: a run spinning on the dead port until
     // its time-outs passed used several seconds after the loss alone.
     EXPECT_LT(r.cpuSeconds, 1.0) << what;
-    EXPECT_TRUE(r.Has(std::string("Fatal Error: ") + (c.fatal ? c.fatal : ""))) << what << "\n" << r.text;
+    EXPECT_TRUE(r.Has(std::string("Fatal Error: ") + c.fatal + "\r\n")) << what << "\n" << r.text;
     EXPECT_FALSE(r.Has("Success")) << what;
     EXPECT_FALSE(fs::exists(bench.LockFile(1))) << what;
     ExpectTerminalGivenBack(r, what);
