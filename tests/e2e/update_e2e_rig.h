@@ -94,7 +94,7 @@ class Sandbox {
   }
 
   // CorvUpdater started with `args` as they stand, left running.
-  Child StartRun(const std::vector<std::string>& args) { return Start(program_, args, env_, dir_, ""); }
+  Child StartRun(const std::vector<std::string>& args) { return Start(box_.program, args, box_.In()); }
 
   // Runs CorvUpdater with `args` (COM1 is added) on a terminal of its own (a
   // pseudo-terminal as its controlling terminal), typing `key` once `prompt`

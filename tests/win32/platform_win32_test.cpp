@@ -19,7 +19,7 @@
 #include "platform/log_file.h"
 #include "platform/win32/console_keys.h"
 #include "platform/win32/held_record.h"
-#include "run/abort_handler.h"
+#include "platform/abort_handler.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/registry_store.h"
