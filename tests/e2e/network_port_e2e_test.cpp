@@ -174,14 +174,18 @@ TEST(NetworkPortE2E, ServerStoppedInTheFlashPassIsAPromptFatalError) {
   Server server(box, 0);
   Child c = box.StartRun({"-y", "-d", server.Name()});
   std::string out;
-  ReadUntil(c.out, out, "Stepping up baud rate", 120);
-  ASSERT_NE(out.find("Stepping up baud rate"), std::string::npos) << out;
+  ReadUntil(c.out, out, "Writing to flash", 120);
+  ASSERT_NE(out.find("Writing to flash"), std::string::npos) << out;
   server.Stop();
   ReadUntil(c.out, out, "", 60);
   EXPECT_EQ(WaitFor(c.pid, 10), 1);
   close(c.out);
-  EXPECT_NE(out.find("Fatal Error"), std::string::npos) << out;
-  EXPECT_NE(out.find("Connection closed by the server"), std::string::npos) << out;
+  EXPECT_NE(out.find("Fatal Error: Unable to write new software"), std::string::npos) << out;
+  // The server's close reaches a read as the end of the stream, or a write
+  // made after it as a reset: either names the network's reason.
+  EXPECT_TRUE(out.find("Connection closed by the server") != std::string::npos ||
+              out.find("Connection reset by peer") != std::string::npos)
+      << out;
 }
 
 TEST(NetworkPortE2E, RefusedConnectionNamesHostPortAndReason) {
