@@ -40,7 +40,7 @@ uint8_t Garble(uint8_t b, int32_t sent, int32_t heard) {
 }  // namespace
 
 PtyUnit::PtyUnit(const UnitProfile& profile, std::string linkPath, std::string statePath)
-    : model_(profile), linkPath_(std::move(linkPath)), statePath_(std::move(statePath)) {
+    : model_(profile), linkPath_(std::move(linkPath)), statePath_(std::move(statePath)), wireIn_(profile.wireIn) {
   // Bytes of one write arrive together; a pause of the program between the
   // parts of one frame is never this long.
   model_.SetMinSilenceUs(20000);
@@ -168,22 +168,45 @@ void PtyUnit::ReadInput(uint64_t nowUs) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     const int32_t sent = TerminalRate(slave_);
-    model_.Advance(nowUs);
-    const int32_t heard = LineAt(nowUs).baud;
-    for (ssize_t i = 0; i < n; ++i) {
-      const uint8_t b = sent == heard ? buf[i] : Garble(buf[i], sent, heard);
-      model_.OnByte(nowUs, b);
+    if (!wireIn_) {
+      model_.Advance(nowUs);
+      for (ssize_t i = 0; i < n; ++i) Hear(nowUs, buf[i], sent);
+      continue;
     }
+    // 1 start, 8 data, 2 stop bits and the parity bit of the line the unit
+    // listens at (a pty cannot show the parity the program set).
+    const uint64_t baud = static_cast<uint64_t>(sent > 0 ? sent : 9600);
+    const uint64_t byteUs = ((LineAt(nowUs).evenParity ? 12 : 11) * 1000000 + baud - 1) / baud;
+    for (ssize_t i = 0; i < n; ++i) {
+      rxFreeUs_ = std::max(rxFreeUs_, nowUs) + byteUs;
+      in_.push_back({rxFreeUs_, buf[i], sent});
+    }
+  }
+}
+
+void PtyUnit::Hear(uint64_t atUs, uint8_t byte, int32_t sentBaud) {
+  const int32_t heard = LineAt(atUs).baud;
+  model_.OnByte(atUs, sentBaud == heard ? byte : Garble(byte, sentBaud, heard));
+}
+
+void PtyUnit::HearDue(uint64_t nowUs) {
+  while (!in_.empty() && in_.front().atUs <= nowUs) {
+    const In b = in_.front();
+    in_.pop_front();
+    model_.Advance(b.atUs);
+    Hear(b.atUs, b.byte, b.sentBaud);
   }
 }
 
 int PtyUnit::Serve(int signalFd) {
   for (;;) {
     uint64_t now = MonotonicUs();
+    HearDue(now);
     model_.Advance(now);
     WriteDue(now);
     uint64_t next = now + 100000;
     if (!out_.empty()) next = std::min(next, out_.front().atUs);
+    if (!in_.empty()) next = std::min(next, in_.front().atUs);
     if (const uint64_t change = model_.PendingChangeUs(); change != 0) next = std::min(next, change);
     // To the microsecond: a reply waits for its wire time, a millisecond's
     // rounding would add most of a block's time to every exchange.

@@ -6,7 +6,9 @@
 // unit garbled; parity cannot be seen on a pty and is not checked. A pty
 // passes bytes at once, so each reply is written when its last byte would have
 // left the unit on a wire, never sooner: the rate a unit changes after a reply
-// holds by the time the program has it. A pty has no CTS line. Signals arrive
+// holds by the time the program has it; with the profile's wireIn the
+// program's bytes likewise reach the unit one wire time after another. A pty
+// has no CTS line. Signals arrive
 // through a signalfd: SIGTERM, SIGINT and SIGHUP end the service, SIGUSR1
 // power-cycles the unit, SIGUSR2 writes its state.
 #pragma once
@@ -53,6 +55,10 @@ class PtyUnit : private UnitWire {
   LineAtUs LineAt(uint64_t us) const;
   void WriteDue(uint64_t nowUs);
   void ReadInput(uint64_t nowUs);
+  // The byte as the unit hears it at `atUs`: garbled when it was sent at
+  // another rate than the unit listens at.
+  void Hear(uint64_t atUs, uint8_t byte, int32_t sentBaud);
+  void HearDue(uint64_t nowUs);
 
   UnitModel model_;
   std::string linkPath_, statePath_, slavePath_;
@@ -63,6 +69,14 @@ class PtyUnit : private UnitWire {
   };
   std::deque<Out> out_;
   uint64_t txFreeUs_ = 0;         // the unit's transmitter is idle from here
+  struct In {
+    uint64_t atUs;  // its last bit reaches the unit
+    uint8_t byte;
+    int32_t sentBaud;
+  };
+  bool wireIn_ = false;
+  std::deque<In> in_;             // on the wire towards the unit (wireIn)
+  uint64_t rxFreeUs_ = 0;         // the wire towards the unit is idle from here
   std::vector<LineAtUs> listen_;  // line changes in time order
 };
 

@@ -258,6 +258,7 @@ const char* AllowedForm(std::string_view key) {
       {"flashBlockUs", "0 to 10000000"},
       {"resetUs", "0 to 10000000"},
       {"bootWindowMs", "0 to 600000"},
+      {"wireIn", "0 or 1"},
   };
   const auto it = forms.find(key);
   if (it != forms.end()) return it->second;
@@ -368,6 +369,7 @@ bool ApplySetting(UnitProfile& p, std::string_view key, std::string_view value, 
     if (ok) p.forcedResult = forced;
   } else if (key == "notOpenStatus") ok = ReadInto(value, p.notOpenStatus, 0xFF) && p.notOpenStatus != 0;
   else if (key == "lpcSync") ok = ReadInto(value, p.lpcSync, 1);
+  else if (key == "wireIn") ok = ReadInto(value, p.wireIn, 1);
   else if (key == "eeprom") ok = ReadInto(value, p.eeprom, 2);
   else if (key == "strings") {
     if (value == "none") p.strings.clear();

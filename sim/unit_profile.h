@@ -85,6 +85,10 @@ struct UnitProfile {
   uint32_t flashBlockUs = 1000;  // per 128 bytes written to flash or the drive
   uint32_t resetUs = 5000;       // deaf after a reset
   uint32_t bootWindowUs = 500000;  // the boot loader's start-up window
+  // On a pseudo-terminal: the program's bytes reach the unit no faster than
+  // the line's rate (each takes its wire time), as on a serial line, instead
+  // of as soon as the terminal passes them.
+  bool wireIn = false;
 };
 
 // The default profile: a Display unit, MCU type 3, at software version 4.90.
