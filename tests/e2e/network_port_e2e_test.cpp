@@ -40,10 +40,12 @@ int Connect(int port) {
 bool HaveSer2net() { return std::system("command -v ser2net >/dev/null 2>&1") == 0; }
 
 // ser2net in the foreground with one RFC 2217 accepter in front of the
-// sandbox's COM1, and a relay adding `roundTripMs` when it is not 0.
+// sandbox's COM1, and a relay adding `roundTripMs` when it is not 0 or when
+// it is to report CTS up (`raiseCts`: a server whose unit raises CTS, which a
+// pseudo-terminal cannot).
 class Server {
  public:
-  Server(const Sandbox& box, int roundTripMs) : port_(FreePort()) {
+  Server(const Sandbox& box, int roundTripMs, bool raiseCts = false) : port_(FreePort()) {
     const std::string tty = fs::read_symlink(box.Dir() + "/machine/com1").string();
     const std::string config = box.Dir() + "/ser2net.yaml";
     std::ofstream(config) << "connection: &com1\n  accepter: telnet(rfc2217),tcp,127.0.0.1," << port_
@@ -61,8 +63,10 @@ class Server {
       usleep(50000);
     }
     usleep(500000);  // ser2net lets the probe's connection go
-    if (roundTripMs > 0) {
-      relay_ = Start(BinDir() + "/CorvDelayRelay", {std::to_string(port_), std::to_string(roundTripMs / 2)}, {});
+    if (roundTripMs > 0 || raiseCts) {
+      std::vector<std::string> args{std::to_string(port_), std::to_string(roundTripMs / 2)};
+      if (raiseCts) args.push_back("--cts");
+      relay_ = Start(BinDir() + "/CorvDelayRelay", args, {});
       std::string said;
       ReadUntil(relay_.out, said, "\n", 10);
       clientPort_ = std::atoi(said.substr(said.find(' ') + 1).c_str());
@@ -126,6 +130,23 @@ TEST(NetworkPortE2E, InterrogationAt100msRoundTrip) {
   RunResult r = box.RunAsIs({"-y", "-i", server.Name()});
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(r.Has("-- interrogating unit")) << r.out;
+}
+
+// With CTS up the overlapped transfer keeps its window of blocks in flight,
+// so a 100 ms round trip is paid once a window, not once a block. The drive's
+// files are current: the software is what is written.
+TEST(NetworkPortE2E, OverlappedUpdateAt100msRoundTrip) {
+  NEED_SER2NET();
+  std::string filesCurrent = "file40=catalogue\n";
+  for (const char* n : {"50", "51", "52", "53", "54", "55", "56", "57", "58", "59", "5A", "5B", "5C", "5D"}) {
+    filesCurrent += std::string("file") + n + "=catalogue\n";
+  }
+  Sandbox box(filesCurrent);
+  Server server(box, 100, true);
+  RunResult r = box.RunAsIs({"-y", "-d", "-o", server.Name()});
+  ExpectUpdatedThroughServer(box, r);
+  EXPECT_TRUE(r.Has("Using overlapped (duplex) comms")) << r.out;
+  EXPECT_FALSE(r.Has("Updating Corvanta file")) << r.out;
 }
 
 TEST(NetworkPortE2E, ProgrammingRate921600) {

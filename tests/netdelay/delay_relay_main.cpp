@@ -3,7 +3,11 @@
 // on this machine stands for one across a network with a round trip of twice
 // that. It listens on a port the system chooses, says "relay <port>" and
 // serves each client with a connection of its own to 127.0.0.1:UPSTREAM_PORT
-// until it is killed. Test and benchmark rigs only.
+// until it is killed. With --cts it also reports CTS up in every modem-state
+// notification of the server (RFC 2217 NOTIFY-MODEMSTATE), standing for a
+// device server whose unit raises CTS: ser2net on a pseudo-terminal reports
+// the modem lines down, so the overlapped transfer could not be had through
+// it otherwise. Test and benchmark rigs only.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -27,11 +32,40 @@ struct Chunk {
   std::vector<unsigned char> bytes;
 };
 
+// Finds the server's NOTIFY-MODEMSTATE (IAC SB 44 107 <state> IAC SE) in the
+// stream, whatever chunks it comes in, and sets CTS (0x10) in its state.
+class CtsRaiser {
+ public:
+  void Pass(std::vector<unsigned char>& bytes) {
+    for (unsigned char& b : bytes) {
+      switch (state_) {
+        case kData: state_ = b == kIac ? kAfterIac : kData; break;
+        case kAfterIac: state_ = b == kSb ? kSubStart : kData; break;  // IAC IAC is a data byte
+        case kSubStart: state_ = b == 44 ? kComPort : kInSub; break;
+        case kComPort: state_ = b == 107 ? kModemState : kInSub; break;
+        case kModemState:
+          // Every line up is IAC (doubled) and stays so; every line but CTS
+          // up would become a lone IAC, and is left as it is.
+          if (b != 0xef) b = static_cast<unsigned char>(b | 0x10);
+          state_ = b == kIac ? kSubIac : kInSub;
+          break;
+        case kInSub: state_ = b == kIac ? kSubIac : kInSub; break;
+        case kSubIac: state_ = b == kSe ? kData : kInSub; break;
+      }
+    }
+  }
+
+ private:
+  static constexpr unsigned char kIac = 255, kSb = 250, kSe = 240;
+  enum { kData, kAfterIac, kSubStart, kComPort, kModemState, kInSub, kSubIac } state_ = kData;
+};
+
 // Moves bytes from `from` to `to`, each chunk held back until its due time;
 // when `from` closes, what is held still goes, then both sides are shut so
 // that the other direction ends too (a server sees its client go).
-void Pump(int from, int to, std::chrono::milliseconds delay) {
+void Pump(int from, int to, std::chrono::milliseconds delay, bool raiseCts) {
   std::deque<Chunk> held;
+  CtsRaiser cts;
   bool open = true;
   while (open || !held.empty()) {
     int wait = open ? 1000 : 0;
@@ -48,6 +82,7 @@ void Pump(int from, int to, std::chrono::milliseconds delay) {
           open = false;
         } else {
           held.push_back({Clock::now() + delay, std::vector<unsigned char>(buf, buf + n)});
+          if (raiseCts) cts.Pass(held.back().bytes);
         }
       }
     } else if (wait > 0) {
@@ -75,8 +110,9 @@ void NoDelay(int fd) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: CorvDelayRelay UPSTREAM_PORT ONE_WAY_MS\n");
+  const bool raiseCts = argc == 4 && std::string_view(argv[3]) == "--cts";
+  if (argc != 3 && !raiseCts) {
+    std::fprintf(stderr, "usage: CorvDelayRelay UPSTREAM_PORT ONE_WAY_MS [--cts]\n");
     return 2;
   }
   const int upstream = std::atoi(argv[1]);
@@ -108,9 +144,9 @@ int main(int argc, char** argv) {
     }
     NoDelay(client);
     NoDelay(server);
-    std::thread([client, server, delay] {
-      std::thread back(Pump, server, client, delay);
-      Pump(client, server, delay);
+    std::thread([client, server, delay, raiseCts] {
+      std::thread back(Pump, server, client, delay, raiseCts);
+      Pump(client, server, delay, false);
       back.join();
       close(client);
       close(server);

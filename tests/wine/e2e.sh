@@ -38,6 +38,7 @@ scenarios=(
   JobFileE2E.FatalMessageJoinsALinuxJobFile           # status 2 and the message
   WaysOutE2E.CtrlCMidFlashPassThenRecovered           # Ctrl-C mid update
   WindowsConsoleE2E.SameConsoleAndLogAsTheLinuxBuild  # console equal to the Linux build's
+  NetworkPortE2E.OverlappedUpdateAt100msRoundTrip     # through ser2net (RFC 2217) at a 100 ms round trip
 )
 filter=$(IFS=:; echo "${scenarios[*]}")
 
