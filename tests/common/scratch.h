@@ -126,16 +126,21 @@ inline void ForgetSavedPort() {
 #endif
 }
 
-// A machine folder of its own (the registry hive) and no lock folder for what
-// runs in this process, while it lives.
+// A machine folder of its own (the registry hive) for what runs in this
+// process, while it lives; with `locks`, the lock folder "locks" in it, else none.
 struct MachineFolderScope {
-  explicit MachineFolderScope(const std::string& prefix) : dir(prefix) {
+  explicit MachineFolderScope(const std::string& prefix, bool locks = false) : dir(prefix) {
     setenv("CORVANTAROOT", dir.path.c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
+    if (locks) {
+      std::filesystem::create_directories(dir / "locks");
+      setenv("CORVANTALOCKDIR", (dir / "locks").c_str(), 1);
+    }
     ForgetSavedPort();
   }
   ~MachineFolderScope() {
     unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
+    unsetenv("CORVANTALOCKDIR");
     ForgetSavedPort();
   }
   MachineFolderScope(const MachineFolderScope&) = delete;

@@ -13,7 +13,6 @@
 #include "tests/common/processes.h"
 #include "tests/common/scratch.h"
 #include "tests/sim/bench.h"
-#include "platform/environment.h"
 
 namespace corv::sim::test {
 namespace {
@@ -22,15 +21,14 @@ namespace {
 class CorvSimProcess {
  public:
   explicit CorvSimProcess(const char* profile = "# a Display at 57600 baud\nrate=57600\nversion=4.90\n") {
-    setenv("CORVANTAROOT", root_.path.c_str(), 1); ReadSystemEnvironment();
-    testing::WriteFile(root_ / "unit.txt", profile);
+    testing::WriteFile(root_.dir / "unit.txt", profile);
   }
   ~CorvSimProcess() { Stop(SIGKILL); }
   // Starts CorvSim on COM5; its first line, once it said "ready COM5" or 5 s passed.
   std::string Start() {
     std::string said;
     sim_ = testing::StartSim(testing::BinDir() + "/CorvSim",
-                             {"--profile", root_ / "unit.txt", "--state", StatePath(), "COM5"},
+                             {"--profile", root_.dir / "unit.txt", "--state", StatePath(), "COM5"},
                              {.input = testing::Input::DevNull}, said, 5);
     return said.substr(0, said.find('\n'));
   }
@@ -45,11 +43,11 @@ class CorvSimProcess {
   void Signal(int sig) { testing::SignalChild(sim_.pid, sig); }
   // Has it write the unit's state now; false when it did not say it did.
   bool Snapshot() { return testing::SnapshotSim(sim_, 5); }
-  std::string StatePath() const { return root_ / "state.txt"; }
-  std::string LinkPath() const { return root_ / "com5"; }
+  std::string StatePath() const { return root_.dir / "state.txt"; }
+  std::string LinkPath() const { return root_.dir / "com5"; }
 
  private:
-  testing::TempDir root_{"corvsim-test"};
+  testing::MachineFolderScope root_{"corvsim-test"};  // its own machine folder
   testing::Child sim_;
 };
 

@@ -33,9 +33,9 @@ struct OwnMachineFolder : testing::MachineFolderScope {
 
 using testing::Count;
 
-struct UnitRig {
+struct UnitRig : testing::FakeRun {
   explicit UnitRig(const sim::UnitProfile& profile, bool overlapped = false)
-      : ctx(console, clock), driver(clock), line(driver.AddLine(1)), unit(line, profile) {
+      : driver(clock), line(driver.AddLine(1)), unit(line, profile) {
     ctx.settings.portNumber = 1;
     ctx.settings.baudRate = profile.rate;
     ctx.settings.paritySetting = profile.evenParity ? 1 : 0;
@@ -77,9 +77,6 @@ struct UnitRig {
   }
 
   OwnMachineFolder machine;
-  VirtualClock clock;
-  ScriptedConsole console;
-  Context ctx;
   VirtualPortDriver driver;
   VirtualLine& line;
   sim::VirtualUnit unit;
