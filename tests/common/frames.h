@@ -1,5 +1,5 @@
 // Frames built and read by hand in the tests: a body with its check appended,
-// big-endian fields written and read, as the line carries them, and the length
+// one request and its reply on a port, big-endian fields written and read, as the line carries them, and the length
 // of a request to the boot loader or flash programmer from its first bytes.
 #pragma once
 #include <cstddef>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/crc16.h"
+#include "platform/port.h"
 
 namespace corv::testing {
 
@@ -27,6 +28,18 @@ inline void Put16(std::vector<uint8_t>& b, uint32_t value) {
 inline void Put32(std::vector<uint8_t>& b, uint32_t value) {
   Put16(b, value >> 16);
   Put16(b, value);
+}
+
+// One request on `port` (its check appended) and the reply of `replyLength`
+// bytes that follows, without its check; empty when less came or the check failed.
+inline std::vector<uint8_t> Ask(SerialPort& port, const std::vector<uint8_t>& request, size_t replyLength) {
+  const std::vector<uint8_t> out = Framed(request);
+  port.Transmit(out.data(), static_cast<uint16_t>(out.size()));
+  std::vector<uint8_t> in(replyLength + 2);
+  const int n = port.Receive(in.data(), static_cast<uint16_t>(in.size()));
+  if (n != static_cast<int>(in.size()) || Crc16(in.data(), in.size()) != 0) return {};
+  in.resize(replyLength);
+  return in;
 }
 
 // The `width` bytes at `p`, most significant first.

@@ -80,9 +80,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   rig.driver.changeFailures.assign(20, io);
   rig.console.ClearOutput();
   EXPECT_THROW(link.ReopenPort(9600, false, Link::shortTimeoutMs), RunExit);
-  size_t n = 0;
-  for (size_t at = 0; (at = rig.Out().find("COM3:5:Error: Input/output error\n", at)) != std::string::npos; ++at) ++n;
-  EXPECT_EQ(n, 20u);
+  EXPECT_EQ(testing::Count(rig.Out(), "COM3:5:Error: Input/output error\n"), 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: Input/output error\n"));
   EXPECT_FALSE(link.PortOpen());
 
@@ -104,9 +102,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   rig.ctx.settings.portNumber = 9;
   EXPECT_THROW(link.ReopenPort(19200, false, Link::shortTimeoutMs), RunExit);
   EXPECT_FALSE(rig.driver.Inner().Line(3)->HostOpen());
-  n = 0;
-  for (size_t at = 0; (at = rig.Out().find("COM9 is not present on this computer\n", at)) != std::string::npos; ++at) ++n;
-  EXPECT_EQ(n, 20u);
+  EXPECT_EQ(testing::Count(rig.Out(), "COM9 is not present on this computer\n"), 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: No such file or directory\n"));
 
   // A port number below 1 is not present, and a rate of 0 (-b abc) is refused,

@@ -51,17 +51,6 @@ class CorvSimProcess {
   testing::Child sim_;
 };
 
-// One request on an open port; the reply of `length` bytes without its check.
-std::vector<uint8_t> Ask(SerialPort& port, const std::vector<uint8_t>& request, int length) {
-  const std::vector<uint8_t> q = Framed(request);
-  port.Transmit(q.data(), static_cast<uint16_t>(q.size()));
-  std::vector<uint8_t> a(static_cast<size_t>(length));
-  const int n = port.Receive(a.data(), static_cast<uint16_t>(length));
-  if (n != length || Crc16(a.data(), a.size()) != 0) return {};
-  a.resize(a.size() - 2);
-  return a;
-}
-
 // One versions request on COM5 at `baud`; the reply without its check.
 std::vector<uint8_t> Versions(int32_t baud) {
   PosixPortDriver driver;
@@ -70,7 +59,7 @@ std::vector<uint8_t> Versions(int32_t baud) {
   OpenResult r;
   auto port = driver.Open(5, line, 300, r);
   if (!port) return {0xEE, static_cast<uint8_t>(r.outcome)};
-  return Ask(*port, Cmd(240, 0x1010), 14);
+  return testing::Ask(*port, Cmd(240, 0x1010), 12);
 }
 
 TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
@@ -118,10 +107,10 @@ TEST(CorvSim, RateSetInAReplyHoldsOnceTheReplyIsRead) {
   ASSERT_TRUE(port);
   std::vector<uint8_t> setRate = Cmd(1, 0x1090);
   Put8(setRate, 5);  // 115200
-  ASSERT_EQ(Ask(*port, setRate, 6), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
+  ASSERT_EQ(testing::Ask(*port, setRate, 4), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
   line.baud = 115200;
   ASSERT_EQ(port->SetLine(line), 1);
-  EXPECT_EQ(Ask(*port, Cmd(1, 0x1012), 7).size(), 5u);
+  EXPECT_EQ(testing::Ask(*port, Cmd(1, 0x1012), 5).size(), 5u);
 }
 
 }  // namespace
