@@ -365,8 +365,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
   {  // Nobody there: 60 s at 9600 and 30 s at 115200, then false.
     SCOPED_TRACE("Nobody there: 60 s at 9600 and 30 s at 115200, then false");
     Rig rig;
-    rig.driver.AddLine(3);
-    rig.ctx.settings.portNumber = 3;
+    rig.UseCom(3);
     Link& link = rig.MakeLink();
     ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
     const uint32_t start = rig.clock.TickMs();
@@ -381,8 +380,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
     Rig rig;
     const fs::path dir = rig.machine.Dir();
     rig.ctx.settings.lockFolder = dir.string();
-    rig.driver.AddLine(3);
-    rig.ctx.settings.portNumber = 3;
+    rig.UseCom(3);
     rig.ctx.settings.yesToPrompts = true;
     Link& link = rig.MakeLink();
     ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));

@@ -20,9 +20,8 @@ using Bytes = std::vector<uint8_t>;
 
 struct ExchangeRig : Rig {
   ExchangeRig() {
-    ctx.settings.portNumber = 1;
     ctx.settings.baudRate = 115200;
-    VirtualLine& line = driver.AddLine(1);
+    VirtualLine& line = UseCom(1);
     line.SetFarLine(115200, false);
     end.length = 6;
     line.Attach(&end);

@@ -40,8 +40,7 @@ TEST(LinkOpen, BusyPortIsWaitedForWithADotEach100ms) {
 
 TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.ReopenPort(9600, false, Link::shortTimeoutMs));
   ASSERT_TRUE(link.ReopenPort(38400, true, Link::longTimeoutMs));
@@ -123,8 +122,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
 // port, with the read time-out of the reopen.
 TEST(LinkReopen, PortHeldAcrossEveryChange) {
   Rig rig;
-  VirtualLine& line = rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  VirtualLine& line = rig.UseCom(3);
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
   ASSERT_EQ(rig.driver.opens, 1);
@@ -163,8 +161,7 @@ TEST(LinkReopen, PortHeldAcrossEveryChange) {
 
 TEST(LinkRates, RememberStepAndLock) {
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   EXPECT_EQ(link.rateIndex, 0);
   rig.ctx.settings.baudRate = 4800;  // not in the list: the index stays
