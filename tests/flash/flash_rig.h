@@ -141,11 +141,6 @@ class ScriptedUnit : public LineEnd {
   VirtualLine* line_ = nullptr;
 };
 
-// A machine folder of its own (registry hive) and no lock folder, for one test.
-struct MachineScope : testing::MachineFolderScope {
-  MachineScope() : MachineFolderScope("corv-flash") {}
-};
-
 // An image stream: start address, total length, records, end marker.
 struct TestImage {
   std::vector<uint8_t> bytes;
@@ -198,7 +193,7 @@ struct Rig : testing::FakeRun {
   size_t CountOf(const std::string& text) const { return testing::Count(Out(), text); }
   bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
 
-  MachineScope machine;
+  testing::MachineFolderScope machine{"corv-flash"};  // its own registry hive, no lock folder
   VirtualPortDriver driver;
   VirtualLine& line;
   Link link;

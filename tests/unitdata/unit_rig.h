@@ -25,12 +25,6 @@
 
 namespace corv::test {
 
-// A machine folder of its own (the registry the flash writing saves the port
-// in) and no lock folder, for one rig.
-struct OwnMachineFolder : testing::MachineFolderScope {
-  OwnMachineFolder() : MachineFolderScope("corv-unitdata") {}
-};
-
 using testing::Count;
 
 struct UnitRig : testing::FakeRun {
@@ -76,7 +70,7 @@ struct UnitRig : testing::FakeRun {
     return testing::StatusOf(f, -1);
   }
 
-  OwnMachineFolder machine;
+  testing::MachineFolderScope machine{"corv-unitdata"};  // the registry the port is saved in, no lock folder
   VirtualPortDriver driver;
   VirtualLine& line;
   sim::VirtualUnit unit;
