@@ -118,24 +118,22 @@ class UnitsBench {
     const std::string p = std::to_string(port);
     testing::WriteFile(dir_ + "/unit" + p + ".txt", profile);
     std::string said;
-    sims_[port] = testing::StartSim(
-        BinDir() + "/CorvSim",
+    const Child sim = testing::StartSim(
         {"--profile", dir_ + "/unit" + p + ".txt", "--state", dir_ + "/state" + p + ".txt", "COM" + p},
         box_.In(testing::Input::DevNull), said, 10);
-    EXPECT_NE(said.find("ready COM" + p), std::string::npos) << said;
-    return said.find("ready COM" + p) != std::string::npos;
+    EXPECT_GT(sim.pid, 0) << said;
+    if (sim.pid > 0) sims_[port] = sim;
+    return sim.pid > 0;
   }
   // Ends CorvSim with `sig` (SIGTERM: it writes its state, removes the link and
   // closes the pseudo-terminal; SIGKILL: the device vanishes, the link dangles).
   void Stop(int port, int sig) {
     auto it = sims_.find(port);
     if (it == sims_.end()) return;
-    testing::SignalChild(it->second.pid, sig);
-    const int st = e2e::WaitFor(it->second.pid, 10);
+    const int st = testing::StopSim(it->second, sig);
     if (sig == SIGTERM) {
       EXPECT_EQ(st, 0);
     }
-    close(it->second.out);
     sims_.erase(it);
   }
   // The user switches the unit off and on.

@@ -27,19 +27,12 @@ class CorvSimProcess {
   // Starts CorvSim on COM5; its first line, once it said "ready COM5" or 5 s passed.
   std::string Start() {
     std::string said;
-    sim_ = testing::StartSim(testing::BinDir() + "/CorvSim",
-                             {"--profile", root_.dir / "unit.txt", "--state", StatePath(), "COM5"},
+    sim_ = testing::StartSim({"--profile", root_.dir / "unit.txt", "--state", StatePath(), "COM5"},
                              {.input = testing::Input::DevNull}, said, 5);
     return said.substr(0, said.find('\n'));
   }
   // Its exit status (-1: it was not running).
-  int Stop(int sig) {
-    if (sim_.pid <= 0) return -1;
-    testing::SignalChild(sim_.pid, sig);
-    const int status = testing::Wait(sim_);
-    sim_ = {};
-    return status;
-  }
+  int Stop(int sig) { return testing::StopSim(sim_, sig); }
   void Signal(int sig) { testing::SignalChild(sim_.pid, sig); }
   // Has it write the unit's state now; false when it did not say it did.
   bool Snapshot() { return testing::SnapshotSim(sim_, 5); }
