@@ -54,8 +54,9 @@ TEST(McuTable, RowsAgreeWithTheCatalogue) {
 TEST(McuTable, WhatTheTypesDifferIn) {
   // The flash page and the flash and download windows of types 2, 3 and 5
   // are read off the line by the flash tests (EachMcuTypesWindowAndPage, the
-  // download's window in ProgrammerDownload.Overlapped), type 2's fastest
-  // programming rate by StepUpBaudRate.ProgrammingRateTable.
+  // download's window in ProgrammerDownload.Overlapped), the flash drive's
+  // window by UnitFile.EachMcuTypesWindow, type 2's fastest programming rate
+  // by StepUpBaudRate.ProgrammingRateTable.
   EXPECT_TRUE(Mcu(1).refused);
   // Old fields: kept in flash only by types 1 and 2.
   EXPECT_TRUE(Mcu(2).oldFieldsInFlash);
@@ -65,9 +66,6 @@ TEST(McuTable, WhatTheTypesDifferIn) {
   EXPECT_EQ(Mcu(2).OldFieldsLength(), 128u);
   EXPECT_EQ(Mcu(5).oldFieldsFirst, 768u);
   EXPECT_EQ(Mcu(5).OldFieldsLength(), 256u);
-  // The flash drive's window: 8 blocks on the LPC types, fewer elsewhere.
-  EXPECT_EQ(Mcu(2).driveWindow, 2);
-  EXPECT_EQ(Mcu(3).driveWindow, 8);
   // Rates: the LPC programmers start at 115200.
   EXPECT_EQ(Mcu(2).programmerStartRate, 0);
   EXPECT_EQ(Mcu(3).programmerStartRate, 115200);
