@@ -270,12 +270,27 @@ inline int Wait(Child& c) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// CorvSim started with `args` (the last one its port, COMn), once it said
-// "ready COMn" or `seconds` passed; what it said is in `said`.
-inline Child StartSim(const std::string& program, const std::vector<std::string>& args, const Launch& how,
-                      std::string& said, int seconds) {
-  Child sim = Start(program, args, how);
+// Ends CorvSim (or any child on pipes) with `sig` and waits up to `seconds`
+// for it (then it is killed); its exit status, -1 when it was not running or
+// did not end. Its pipes are closed and `sim` holds no child after.
+inline int StopSim(Child& sim, int sig, int seconds = 10) {
+  if (sim.pid <= 0) return -1;
+  SignalChild(sim.pid, sig);
+  const int status = WaitFor(sim.pid, seconds);
+  for (int fd : {sim.in, sim.out}) {
+    if (fd >= 0) close(fd);
+  }
+  sim = {};
+  return status;
+}
+
+// The build's CorvSim started with `args` (the last one its port, COMn), once
+// it said "ready COMn"; what it said is in `said`. When it did not say so
+// within `seconds` it is stopped, and the child returned has no pid.
+inline Child StartSim(const std::vector<std::string>& args, const Launch& how, std::string& said, int seconds) {
+  Child sim = Start(BinDir() + "/CorvSim", args, how);
   if (sim.pid > 0) ReadUntil(sim.out, said, "ready " + args.back(), seconds);
+  if (!Contains(said, "ready " + args.back())) StopSim(sim, SIGKILL);
   return sim;
 }
 

@@ -46,7 +46,8 @@ inline char* mkdtemp(char* tmpl) {
 namespace corv::testing {
 
 // A folder /tmp/<prefix>-XXXXXX (on Windows in the user's temporary folder),
-// removed with all it holds (even where a test took its permissions away).
+// removed with all it holds (even where a test took its permissions away or
+// made a file read-only).
 struct TempDir {
   explicit TempDir(const std::string& prefix = "corv-test") {
 #ifdef _WIN32
@@ -57,9 +58,13 @@ struct TempDir {
     path = mkdtemp(tmpl.data());
   }
   ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path, ec);
+    namespace fs = std::filesystem;
+    std::error_code ec, each;
+    fs::permissions(path, fs::perms::owner_all, ec);
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+      if (!it->is_symlink(each)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, each);
+    }
+    fs::remove_all(path, ec);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -126,16 +131,21 @@ inline void ForgetSavedPort() {
 #endif
 }
 
-// A machine folder of its own (the registry hive) and no lock folder for what
-// runs in this process, while it lives.
+// A machine folder of its own (the registry hive) for what runs in this
+// process, while it lives; with `locks`, the lock folder "locks" in it, else none.
 struct MachineFolderScope {
-  explicit MachineFolderScope(const std::string& prefix) : dir(prefix) {
+  explicit MachineFolderScope(const std::string& prefix, bool locks = false) : dir(prefix) {
     setenv("CORVANTAROOT", dir.path.c_str(), 1); ReadSystemEnvironment();
     unsetenv("CORVANTALOCKDIR");
+    if (locks) {
+      std::filesystem::create_directories(dir / "locks");
+      setenv("CORVANTALOCKDIR", (dir / "locks").c_str(), 1);
+    }
     ForgetSavedPort();
   }
   ~MachineFolderScope() {
     unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
+    unsetenv("CORVANTALOCKDIR");
     ForgetSavedPort();
   }
   MachineFolderScope(const MachineFolderScope&) = delete;

@@ -19,10 +19,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tests/common/scratch.h"
 
 namespace corv::testing {
 
@@ -125,12 +126,7 @@ inline int RunTool(const std::vector<std::string>& argv, std::string* output = n
   close(fd);
   int st = 0;
   waitpid(pid, &st, 0);
-  if (output) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    *output = ss.str();
-  }
+  if (output) *output = ReadFile(path);
   unlink(path);
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
@@ -247,10 +243,7 @@ class UpdaterMachine {
       const size_t from = text.find_first_not_of(' ', type + 6);
       return from == std::string::npos ? "" : text.substr(from, text.find_first_of("\r\n", from) - from);
     }
-    std::ifstream in(folder_ + "/registry.reg", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    text = ss.str();
+    text = ReadFile(folder_ + "/registry.reg");
     const std::string key = "\"CommPort\"=\"";
     const size_t at = text.find(key);
     if (at == std::string::npos) return "";

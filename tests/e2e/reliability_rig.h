@@ -31,72 +31,6 @@
 
 namespace corv::e2e {
 
-// A running CorvUpdater: its output (console) so far and how it ended.
-struct LiveRun {
-  pid_t pid = -1;
-  int out = -1;      // pipe or pseudo-terminal master
-  int in = -1;       // pipe to its standard input (-1 on a terminal: type on `out`)
-  int slave = -1;    // the terminal's slave side, kept to read its settings
-  termios before{}, after{};
-  std::string text;  // console output so far
-  int status = -1;   // exit status once ended
-  double cpuSeconds = -1;  // processor time it used (user and system), once ended
-
-  bool Has(const std::string& t) const { return testing::Contains(text, t); }
-  // Reads until `t` appears; false when `seconds` pass or the output ends first.
-  bool WaitFor(const std::string& t, int seconds) {
-    ReadUntil(out, text, t, seconds);
-    return Has(t);
-  }
-  // The same for `t` after the first `after` in the output.
-  bool WaitForAfter(const std::string& after, const std::string& t, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (;;) {
-      const size_t at = text.find(after);
-      if (at != std::string::npos && text.find(t, at + after.size()) != std::string::npos) return true;
-      if (std::chrono::steady_clock::now() > end) return false;
-      pollfd p{out, POLLIN, 0};
-      if (poll(&p, 1, 50) <= 0) continue;
-      char buf[4096];
-      const ssize_t n = read(out, buf, sizeof buf);
-      if (n <= 0) return false;
-      text.append(buf, static_cast<size_t>(n));
-    }
-  }
-  void Type(const std::string& keys) const {
-    const int fd = in >= 0 ? in : out;
-    if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) ADD_FAILURE() << "cannot type";
-  }
-  // Waits for the end (killing it after `seconds`), reading all it says.
-  int Finish(int seconds) {
-    if (pid <= 0) {
-      ADD_FAILURE() << "CorvUpdater was never started";
-      Close();
-      return status;
-    }
-    if (status < 0) {
-      status = testing::ReadWhileRunning(pid, out, text, seconds, &cpuSeconds);
-      if (status < 0) ADD_FAILURE() << "CorvUpdater did not end within " << seconds << " s:\n" << text;
-    }
-    if (slave >= 0) tcgetattr(slave, &after);
-    Close();
-    return status;
-  }
-  void Close() {
-    for (int* fd : {&out, &in, &slave}) {
-      if (*fd >= 0) close(*fd);
-      *fd = -1;
-    }
-  }
-  // The log file the run named on its console.
-  std::string LogPath() const {
-    const size_t at = text.find("LogFile = ");
-    if (at == std::string::npos) return {};
-    const size_t end = text.find_first_of("\r\n", at);  // a terminal shows CR LF
-    return testing::HostPath(text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10));
-  }
-};
-
 using testing::OnTerminal;
 
 class UnitsBench {
@@ -118,24 +52,22 @@ class UnitsBench {
     const std::string p = std::to_string(port);
     testing::WriteFile(dir_ + "/unit" + p + ".txt", profile);
     std::string said;
-    sims_[port] = testing::StartSim(
-        BinDir() + "/CorvSim",
+    const Child sim = testing::StartSim(
         {"--profile", dir_ + "/unit" + p + ".txt", "--state", dir_ + "/state" + p + ".txt", "COM" + p},
         box_.In(testing::Input::DevNull), said, 10);
-    EXPECT_NE(said.find("ready COM" + p), std::string::npos) << said;
-    return said.find("ready COM" + p) != std::string::npos;
+    EXPECT_GT(sim.pid, 0) << said;
+    if (sim.pid > 0) sims_[port] = sim;
+    return sim.pid > 0;
   }
   // Ends CorvSim with `sig` (SIGTERM: it writes its state, removes the link and
   // closes the pseudo-terminal; SIGKILL: the device vanishes, the link dangles).
   void Stop(int port, int sig) {
     auto it = sims_.find(port);
     if (it == sims_.end()) return;
-    testing::SignalChild(it->second.pid, sig);
-    const int st = e2e::WaitFor(it->second.pid, 10);
+    const int st = testing::StopSim(it->second, sig);
     if (sig == SIGTERM) {
       EXPECT_EQ(st, 0);
     }
-    close(it->second.out);
     sims_.erase(it);
   }
   // The user switches the unit off and on.
@@ -154,19 +86,13 @@ class UnitsBench {
 
   // CorvUpdater with `args`, output on a pipe, standard input open for Type.
   LiveRun Run(const std::vector<std::string>& args) {
-    const Child c = testing::Start(box_.program, args, box_.In());
-    LiveRun r;
-    r.pid = c.pid, r.out = c.out, r.in = c.in;
-    return r;
+    return LiveRun::Of(testing::Start(box_.program, args, box_.In()));
   }
 
   // CorvUpdater with `args` on a pseudo-terminal that is its controlling
   // terminal (see testing::StartOnTerminal).
   LiveRun RunOnTerminal(const std::vector<std::string>& args, const OnTerminal& how = {}) {
-    const testing::TerminalChild c = testing::StartOnTerminal(box_.program, args, box_.In(), how);
-    LiveRun r;
-    r.pid = c.pid, r.out = c.out, r.slave = c.slave, r.before = c.before;
-    return r;
+    return LiveRun::Of(testing::StartOnTerminal(box_.program, args, box_.In(), how));
   }
 
   // The port as the next run finds it: present, its lock free and no exclusive

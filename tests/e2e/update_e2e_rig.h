@@ -60,6 +60,90 @@ struct RunResult {
   size_t Count(const std::string& text) const { return testing::Count(out, text); }
 };
 
+// A running CorvUpdater: its output (console) so far and how it ended.
+struct LiveRun {
+  pid_t pid = -1;
+  int out = -1;      // pipe or pseudo-terminal master
+  int in = -1;       // pipe to its standard input (-1 on a terminal: type on `out`)
+  int slave = -1;    // the terminal's slave side, kept to read its settings
+  termios before{}, after{};
+  std::string text;  // console output so far
+  int status = -1;   // exit status once ended
+  double cpuSeconds = -1;  // processor time it used (user and system), once ended
+
+  // The run as started on pipes or on a terminal.
+  static LiveRun Of(const Child& c) {
+    LiveRun r;
+    r.pid = c.pid, r.out = c.out, r.in = c.in;
+    return r;
+  }
+  static LiveRun Of(const testing::TerminalChild& c) {
+    LiveRun r = Of(static_cast<const Child&>(c));
+    r.slave = c.slave, r.before = c.before;
+    return r;
+  }
+
+  bool Has(const std::string& t) const { return testing::Contains(text, t); }
+  // Not ended yet (its end is left to Finish to collect).
+  bool Running() const {
+    siginfo_t ended{};
+    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           ended.si_pid == 0;
+  }
+  // Reads until `t` appears; false when `seconds` pass or the output ends first.
+  bool WaitFor(const std::string& t, int seconds) {
+    ReadUntil(out, text, t, seconds);
+    return Has(t);
+  }
+  // The same for `t` after the first `after` in the output.
+  bool WaitForAfter(const std::string& after, const std::string& t, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+      const size_t at = text.find(after);
+      if (at != std::string::npos && text.find(t, at + after.size()) != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() > end) return false;
+      pollfd p{out, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = read(out, buf, sizeof buf);
+      if (n <= 0) return false;
+      text.append(buf, static_cast<size_t>(n));
+    }
+  }
+  void Type(const std::string& keys) const {
+    const int fd = in >= 0 ? in : out;
+    if (write(fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) ADD_FAILURE() << "cannot type";
+  }
+  // Waits for the end (killing it after `seconds`), reading all it says.
+  int Finish(int seconds) {
+    if (pid <= 0) {
+      ADD_FAILURE() << "CorvUpdater was never started";
+      Close();
+      return status;
+    }
+    if (status < 0) {
+      status = testing::ReadWhileRunning(pid, out, text, seconds, &cpuSeconds);
+      if (status < 0) ADD_FAILURE() << "CorvUpdater did not end within " << seconds << " s:\n" << text;
+    }
+    if (slave >= 0) tcgetattr(slave, &after);
+    Close();
+    return status;
+  }
+  void Close() {
+    for (int* fd : {&out, &in, &slave}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+  }
+  // The log file the run named on its console.
+  std::string LogPath() const {
+    const size_t at = text.find("LogFile = ");
+    if (at == std::string::npos) return {};
+    const size_t end = text.find_first_of("\r\n", at);  // a terminal shows CR LF
+    return testing::HostPath(text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10));
+  }
+};
+
 class Sandbox {
  public:
   // `profile`: CorvSim profile lines over the default unit; `build`: the
@@ -67,10 +151,9 @@ class Sandbox {
   explicit Sandbox(const std::string& profile, testing::Build build = testing::Build::UnderTest)
       : box_("corv-e2e-update", build), dir_(box_.box.path) {
     testing::WriteFile(dir_ + "/unit.txt", profile);
-    sim_ = testing::StartSim(BinDir() + "/CorvSim",
-                             {"--profile", dir_ + "/unit.txt", "--state", dir_ + "/state.txt", "COM1"}, box_.In(),
+    sim_ = testing::StartSim({"--profile", dir_ + "/unit.txt", "--state", dir_ + "/state.txt", "COM1"}, box_.In(),
                              simOut_, 10);
-    EXPECT_NE(simOut_.find("ready COM1"), std::string::npos) << simOut_;
+    EXPECT_GT(sim_.pid, 0) << simOut_;
   }
   ~Sandbox() { StopSim(); }
   Sandbox(const Sandbox&) = delete;
@@ -107,22 +190,20 @@ class Sandbox {
   };
   TerminalRun RunOnTerminal(std::vector<std::string> args, const std::string& prompt, char key) {
     args.push_back("COM1");
+    LiveRun live = LiveRun::Of(testing::StartOnTerminal(box_.program, args, box_.In()));
     TerminalRun t;
-    testing::TerminalChild c = testing::StartOnTerminal(box_.program, args, box_.In());
-    EXPECT_GT(c.pid, 0);
-    t.before = c.before;
-    if (c.pid > 0) {
-      ReadUntil(c.out, t.run.out, prompt, 60);
-      tcgetattr(c.slave, &t.during);
-      if (write(c.out, &key, 1) != 1) ADD_FAILURE() << "cannot type";
-      ReadUntil(c.out, t.run.out, "Press Enter key to continue", 60);
-      if (write(c.out, "\r", 1) != 1) ADD_FAILURE() << "cannot type";
-      t.run.status = testing::ReadWhileRunning(c.pid, c.out, t.run.out, 60);
-      tcgetattr(c.slave, &t.after);
+    if (live.pid > 0) {
+      live.WaitFor(prompt, 60);
+      tcgetattr(live.slave, &t.during);
+      live.Type(std::string(1, key));
+      // The closing key prompt, unless the run ends without one.
+      for (int s = 0; s < 60 && live.Running() && !live.WaitFor("Press Enter key to continue", 1); ++s) {
+      }
+      live.Type("\r");
     }
-    for (int fd : {c.slave, c.out}) {
-      if (fd >= 0) close(fd);
-    }
+    t.run.status = live.Finish(60);
+    t.run.out = live.text;
+    t.before = live.before, t.after = live.after;
     return t;
   }
 
@@ -154,11 +235,9 @@ class Sandbox {
   bool LockLeft() const { return fs::exists(dir_ + "/locks/lockCorvantaCommPort1"); }
 
   void StopSim() {
-    if (sim_.pid <= 0) return;
-    testing::SignalChild(sim_.pid, SIGTERM);
-    EXPECT_EQ(WaitFor(sim_.pid, 10), 0);
-    close(sim_.out);
-    sim_.pid = -1;
+    if (sim_.pid > 0) {
+      EXPECT_EQ(testing::StopSim(sim_, SIGTERM), 0);
+    }
   }
 
  private:

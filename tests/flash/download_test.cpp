@@ -348,6 +348,23 @@ TEST(ProgrammerDownload, Overlapped) {
     EXPECT_FALSE(rig.link.hardwareHandshaking);
     EXPECT_TRUE(RamHolds(rig.unit, im));
   }
+  for (const auto& [mcu, window] : {std::pair<uint8_t, size_t>{3, 8}, {5, 8}, {2, 1}}) {
+    // The blocks in flight at most: those sent before the first goes out
+    // again, when the unit answers none.
+    SCOPED_TRACE("the window of MCU type " + std::to_string(mcu));
+    Rig rig;
+    rig.BootLoaderUnit(mcu);
+    rig.info.overlapped = true;
+    rig.line.SetCts(true);
+    rig.unit.intercept = [](const Frame& f) { return f.Code() == 0x1020; };
+    rig.Open(9600, false, Link::normalTimeoutMs);
+    TestImage im(0x40000000, 10 * 128);
+    for (uint32_t i = 0; i < 10; ++i) im.Record(0x40000000 + 128 * i, 128, static_cast<uint8_t>(i));
+    testing::StatusOf([&] { DownloadProgrammer(rig.link, rig.info, im.Stream()); });
+    const std::vector<Frame> sent = rig.unit.Of(0x1020);
+    ASSERT_GT(sent.size(), window);
+    for (size_t i = 0; i <= window; ++i) EXPECT_EQ(sent[i].At(4, 4), 0x40000000 + 128 * (i % window)) << i;
+  }
   {
     SCOPED_TRACE("MCU type 2: window 1, and the CTS wait comes once the programmer runs");
     Rig rig;

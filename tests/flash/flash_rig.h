@@ -30,11 +30,10 @@ struct Frame {
   std::vector<uint8_t> bytes;  // without the check
   uint64_t atUs = 0;
   int32_t baud = 0;
-  uint16_t Code() const { return bytes.size() >= 4 ? static_cast<uint16_t>(bytes[2] << 8 | bytes[3]) : 0; }
-  uint32_t At(size_t i, int width) const {
-    uint32_t v = 0;
-    for (int k = 0; k < width; ++k) v = v << 8 | (i + k < bytes.size() ? bytes[i + k] : 0);
-    return v;
+  uint16_t Code() const { return static_cast<uint16_t>(At(2, 2)); }
+  // The `width` bytes at `i`, most significant first; 0 where the frame is shorter.
+  uint32_t At(size_t i, size_t width) const {
+    return i + width <= bytes.size() ? testing::GetBig(bytes.data() + i, width) : 0;
   }
 };
 
@@ -50,7 +49,7 @@ class ScriptedUnit : public LineEnd {
   void OnByte(VirtualLine& line, uint64_t atUs, uint8_t byte) override {
     line_ = &line;
     buf_.push_back(byte);
-    const size_t need = Need();
+    const size_t need = testing::RequestLength(buf_, 6);
     if (need == 0 || buf_.size() < need) return;
     Frame f{std::vector<uint8_t>(buf_.begin(), buf_.end() - 2), atUs, line.HostBaud()};
     const bool intact = Crc16(buf_.data(), buf_.size()) == 0;
@@ -138,38 +137,8 @@ class ScriptedUnit : public LineEnd {
     w[w.size() / 2] ^= 0x10;
     return w;
   }
-  size_t Need() const {
-    const auto& b = buf_;
-    if (b.size() < 2) return 0;
-    if (b[1] == 0x41) return 4;
-    if (b.size() < 4) return 0;
-    switch (b[2] << 8 | b[3]) {
-      case 0x1020:
-      case 0x1030:
-        return b.size() < 9 ? 0 : 9 + b[8] + 2;
-      case 0x1040:
-        return b.size() < 10 ? 0 : 10 + (b[8] << 8 | b[9]) + 2;
-      case 0x1031:
-        return b.size() < 11 ? 0 : 11 + b[10] + 2;
-      case 0x1021:
-      case 0x1034:
-        return 11;
-      case 0x1022:
-        return 10;
-      case 0x1013:
-      case 0x1090:
-        return 7;
-      default:
-        return 6;
-    }
-  }
   std::vector<uint8_t> buf_;
   VirtualLine* line_ = nullptr;
-};
-
-// A machine folder of its own (registry hive) and no lock folder, for one test.
-struct MachineScope : testing::MachineFolderScope {
-  MachineScope() : MachineFolderScope("corv-flash") {}
 };
 
 // An image stream: start address, total length, records, end marker.
@@ -197,8 +166,8 @@ struct TestImage {
   bool ended_ = false;
 };
 
-struct Rig {
-  Rig() : ctx(console, clock), driver(clock), line(driver.AddLine(3)), link(ctx, driver) {
+struct Rig : testing::FakeRun {
+  Rig() : driver(clock), line(driver.AddLine(3)), link(ctx, driver) {
     ctx.settings.debugOn = true;
     ctx.settings.portNumber = 3;
     ctx.settings.traceEnabled = true;
@@ -224,10 +193,7 @@ struct Rig {
   size_t CountOf(const std::string& text) const { return testing::Count(Out(), text); }
   bool Has(const std::string& text) const { return testing::Contains(Out(), text); }
 
-  MachineScope machine;
-  VirtualClock clock;
-  ScriptedConsole console;
-  Context ctx;
+  testing::MachineFolderScope machine{"corv-flash"};  // its own registry hive, no lock folder
   VirtualPortDriver driver;
   VirtualLine& line;
   Link link;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "flash/boot_commands.h"
+#include "flash/flash_target.h"
 #include "flash/flash_writer.h"
 #include "platform/hive_file.h"
 #include "tests/flash/flash_rig.h"
@@ -11,11 +12,12 @@
 namespace corv::test {
 namespace {
 
-// A programmer running at 115200, MCU type 3 (page 256, window 8).
+// A programmer running at 115200 on a unit of MCU type `mcu`, its flash page
+// as the type has it.
 void Programmer(Rig& rig, bool overlapped, uint8_t mcu = 3) {
   rig.BootLoaderUnit(mcu);
   rig.link.softwareMode = modeFlashProgrammer;
-  rig.info.pageSize = mcu == 3 ? 256 : 128;
+  SelectFlashTarget(rig.link, rig.info);
   rig.info.overlapped = overlapped;
   rig.Open(115200);
 }
@@ -210,6 +212,37 @@ TEST(FlashWriting, OverlappedAcknowledgements) {
     TestImage im = Blocks(4);
     ASSERT_TRUE(WriteImage(rig.link, rig.info, im.Stream()));
     EXPECT_EQ(Sequences(rig.unit), (std::vector<uint32_t>{0, 1, 0, 1, 2, 3}));
+  }
+}
+
+// What each MCU type writes its flash with, as the line shows it: the blocks
+// in flight at most in overlapped mode (those sent before the first goes out
+// again, when the unit acknowledges none), and the blocks of the first page
+// (written before the old-fields hook runs).
+TEST(FlashWriting, EachMcuTypesWindowAndPage) {
+  struct Case {
+    uint8_t mcu;
+    size_t window;
+    size_t firstPageBlocks;  // of 128 bytes
+  };
+  for (const Case c : {Case{2, 2, 1}, Case{3, 8, 2}, Case{5, 8, 2}}) {
+    SCOPED_TRACE("MCU type " + std::to_string(c.mcu));
+    {
+      Rig rig;
+      Programmer(rig, true, c.mcu);
+      rig.unit.intercept = [](const Frame& f) { return f.Code() == 0x1031; };
+      TestImage im = Blocks(12);
+      EXPECT_FALSE(WriteImage(rig.link, rig.info, im.Stream()));
+      const std::vector<uint32_t> sent = Sequences(rig.unit);
+      ASSERT_GT(sent.size(), c.window);
+      for (size_t i = 0; i <= c.window; ++i) EXPECT_EQ(sent[i], i % c.window) << i;
+    }
+    Rig rig;
+    Programmer(rig, false, c.mcu);
+    size_t blocksBefore = 0;
+    TestImage im = Blocks(4);
+    ASSERT_TRUE(WriteImage(rig.link, rig.info, im.Stream(), [&] { return blocksBefore = rig.unit.count[0x1030], true; }));
+    EXPECT_EQ(blocksBefore, c.firstPageBlocks);
   }
 }
 

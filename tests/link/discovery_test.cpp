@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "link/crc16.h"
 #include "sim/virtual_unit.h"
+#include "tests/common/frames.h"
 #include "tests/link/link_rig.h"
 
 namespace corv {
@@ -42,14 +42,9 @@ class QuickOnlyUnit : public LineEnd {
   void OnByte(VirtualLine& line, uint64_t atUs, uint8_t byte) override {
     got_.push_back(byte);
     if (got_.size() > 4) got_.erase(got_.begin());
-    const uint8_t request[2] = {0xF0, 0x41};
-    const uint16_t crc = Crc16(request, 2);
-    if (got_ == std::vector<uint8_t>{0xF0, 0x41, static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)}) {
-      uint8_t reply[4] = {0xF0, 0x42, 0, 0};
-      const uint16_t c = Crc16(reply, 2);
-      reply[2] = static_cast<uint8_t>(c);
-      reply[3] = static_cast<uint8_t>(c >> 8);
-      line.FarSend(atUs + 200, reply, 4);
+    if (got_ == testing::Framed({0xF0, 0x41})) {
+      const std::vector<uint8_t> reply = testing::Framed({0xF0, 0x42});
+      line.FarSend(atUs + 200, reply.data(), reply.size());
       got_.clear();
     }
   }
@@ -370,8 +365,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
   {  // Nobody there: 60 s at 9600 and 30 s at 115200, then false.
     SCOPED_TRACE("Nobody there: 60 s at 9600 and 30 s at 115200, then false");
     Rig rig;
-    rig.driver.AddLine(3);
-    rig.ctx.settings.portNumber = 3;
+    rig.UseCom(3);
     Link& link = rig.MakeLink();
     ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
     const uint32_t start = rig.clock.TickMs();
@@ -386,8 +380,7 @@ TEST(Discovery, ConnectUnitPowerCycles) {
     Rig rig;
     const fs::path dir = rig.machine.Dir();
     rig.ctx.settings.lockFolder = dir.string();
-    rig.driver.AddLine(3);
-    rig.ctx.settings.portNumber = 3;
+    rig.UseCom(3);
     rig.ctx.settings.yesToPrompts = true;
     Link& link = rig.MakeLink();
     ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/frame_script.h"
 #include "tests/link/far_end.h"
 #include "tests/link/link_rig.h"
 
@@ -17,36 +18,12 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Answers every complete request of `length` bytes through the handler (the
-// replies without their check).
-class HandlerEnd : public LineEnd {
- public:
-  void OnByte(VirtualLine& line, uint64_t atUs, uint8_t byte) override {
-    pending_.push_back(byte);
-    if (pending_.size() < length) return;
-    frames.push_back(pending_);
-    pending_.clear();
-    for (const Bytes& r : handler(frames.back(), frames.size())) {
-      const Bytes f = Framed(r);
-      line.FarSend(atUs + 300, f.data(), f.size());
-    }
-  }
-  size_t length = 6;
-  std::function<std::vector<Bytes>(const Bytes& frame, size_t n)> handler = [](const Bytes&, size_t) {
-    return std::vector<Bytes>{};
-  };
-  std::vector<Bytes> frames;
-
- private:
-  Bytes pending_;
-};
-
 struct ExchangeRig : Rig {
   ExchangeRig() {
-    ctx.settings.portNumber = 1;
     ctx.settings.baudRate = 115200;
-    VirtualLine& line = driver.AddLine(1);
+    VirtualLine& line = UseCom(1);
     line.SetFarLine(115200, false);
+    end.length = 6;
     line.Attach(&end);
     MakeLink();
     link->LockAndOpenPort(Link::normalTimeoutMs);
@@ -56,24 +33,20 @@ struct ExchangeRig : Rig {
     clock.SleepMs(20);
     link->Port()->CtsOn();
   }
-  size_t Marks() const {
-    size_t n = 0;
-    for (char c : Out()) n += c == '!';
-    return n;
-  }
-  HandlerEnd end;
+  size_t Marks() const { return testing::Count(Out(), "!"); }
+  testing::FrameScript end;
 };
 
 TEST(Exchange, FramesOnTheLine) {
   ExchangeRig rig;
   // The quick response request to 240 and its reply under function 0x42.
   rig.end.length = 4;
-  rig.end.handler = [](const Bytes& f, size_t) { return std::vector<Bytes>{{f[0], 0x42}}; };
+  rig.end.handler = [](const Bytes& f, uint64_t) { return std::vector<Bytes>{{f[0], 0x42}}; };
   EXPECT_TRUE(Exchange::Quick(*rig.link, 240).Run(Tries{}));
   EXPECT_EQ(rig.end.frames.at(0), (Bytes{0xF0, 0x41, 0x85, 0x80}));
 
   // A reply under the request's own function is not the quick reply.
-  rig.end.handler = [](const Bytes& f, size_t) { return std::vector<Bytes>{{f[0], 0x41}}; };
+  rig.end.handler = [](const Bytes& f, uint64_t) { return std::vector<Bytes>{{f[0], 0x41}}; };
   EXPECT_FALSE(Exchange::Quick(*rig.link, 240).Run(Tries{}));
 
   // Parameters most significant byte first, the data block counted in the
@@ -81,7 +54,7 @@ TEST(Exchange, FramesOnTheLine) {
   ExchangeRig ram;
   ram.end.length = 9 + 3 + 2;
   uint32_t echoed = 0;
-  ram.end.handler = [](const Bytes& f, size_t) { return std::vector<Bytes>{Bytes(f.begin(), f.begin() + 9)}; };
+  ram.end.handler = [](const Bytes& f, uint64_t) { return std::vector<Bytes>{Bytes(f.begin(), f.begin() + 9)}; };
   const uint8_t data[3] = {0xAA, 0xBB, 0xCC};
   Exchange x(*ram.link, 1, cmd::kWriteRam);
   EXPECT_TRUE(x.U32(0x10203040).U8(3).Data(data, 3).Run(Tries{}, [&](ReplyFields& r) {
@@ -93,7 +66,7 @@ TEST(Exchange, FramesOnTheLine) {
 
   // A text as its characters; 16-bit numbers most significant byte first.
   ram.end.length = 11;
-  ram.end.handler = [](const Bytes& f, size_t) { return std::vector<Bytes>{Bytes(f.begin(), f.begin() + 4)}; };
+  ram.end.handler = [](const Bytes& f, uint64_t) { return std::vector<Bytes>{Bytes(f.begin(), f.begin() + 4)}; };
   EXPECT_TRUE(Exchange(*ram.link, 1, cmd::kClearChip).Text("erase").Run(Tries{}));
   EXPECT_EQ(ram.end.frames.at(1), Framed({1, 0x45, 0x10, 0x34, 'e', 'r', 'a', 's', 'e'}));
   ram.end.length = 7;
@@ -117,7 +90,7 @@ TEST(Exchange, WhatAReplyMustBe) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ExchangeRig rig;
-    rig.end.handler = [&](const Bytes&, size_t) { return std::vector<Bytes>{c.reply}; };
+    rig.end.handler = [&](const Bytes&, uint64_t) { return std::vector<Bytes>{c.reply}; };
     uint16_t size = 0;
     bool accepted = false;
     Exchange x(*rig.link, 1, cmd::kGetBufferSize);
@@ -134,7 +107,7 @@ TEST(Exchange, WhatAReplyMustBe) {
   {
     // A reply whose payload is longer than the fields read fails the check.
     ExchangeRig rig;
-    rig.end.handler = [](const Bytes&, size_t) { return std::vector<Bytes>{{1, 0x45, 0x10, 0x91, 2, 0}}; };
+    rig.end.handler = [](const Bytes&, uint64_t) { return std::vector<Bytes>{{1, 0x45, 0x10, 0x91, 2, 0}}; };
     EXPECT_FALSE(Exchange(*rig.link, 1, cmd::kGetBufferSize).Run(Tries{}));
     EXPECT_NE(rig.Out().find("READ(4): SIZE ERROR:6"), std::string::npos);
   }
@@ -156,8 +129,8 @@ TEST(Exchange, AttemptsAndMarks) {
   {
     // The third request is answered: two marks, three attempts.
     ExchangeRig rig;
-    rig.end.handler = [](const Bytes&, size_t n) {
-      return n == 3 ? std::vector<Bytes>{{1, 0x45, 0x10, 0x32}} : std::vector<Bytes>{};
+    rig.end.handler = [&rig](const Bytes&, uint64_t) {
+      return rig.end.frames.size() == 3 ? std::vector<Bytes>{{1, 0x45, 0x10, 0x32}} : std::vector<Bytes>{};
     };
     Exchange x(*rig.link, 1, cmd::kResetUnit);
     EXPECT_TRUE(x.Run(Tries{20, true}));
@@ -174,9 +147,9 @@ TEST(Exchange, ReadingOnAfterALateReply) {
     SCOPED_TRACE(readAfterLate);
     ExchangeRig rig;
     rig.end.length = 10;
-    rig.end.handler = [](const Bytes& f, size_t n) {
+    rig.end.handler = [&rig](const Bytes& f, uint64_t) {
       std::vector<Bytes> r;
-      if (n == 1) r.push_back({1, 0x45, 0x10, 0x53, 7});  // late, with another's result
+      if (rig.end.frames.size() == 1) r.push_back({1, 0x45, 0x10, 0x53, 7});  // late, with another's result
       r.push_back({1, 0x45, 0x10, 0x53, f[7]});
       return r;
     };

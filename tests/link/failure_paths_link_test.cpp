@@ -19,8 +19,7 @@ using testing::Count;
 
 TEST(LinkFailurePaths, ReopenRefusedWithASystemErrorNamesItsCodeAndText) {
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.ReopenPort(9600, false, Link::shortTimeoutMs));
   rig.console.ClearOutput();

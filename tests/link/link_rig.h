@@ -159,6 +159,11 @@ struct Rig {
   explicit Rig(std::string keys = {}) : console(clock, std::move(keys)), ctx(console, clock), driver(clock) {
     ctx.settings.debugOn = true;
   }
+  // COMn there, and the port the run uses.
+  VirtualLine& UseCom(int16_t n) {
+    ctx.settings.portNumber = n;
+    return driver.AddLine(n);
+  }
   Link& MakeLink() {
     link = std::make_unique<Link>(ctx, driver);
     return *link;

@@ -40,8 +40,7 @@ TEST(LinkOpen, BusyPortIsWaitedForWithADotEach100ms) {
 
 TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.ReopenPort(9600, false, Link::shortTimeoutMs));
   ASSERT_TRUE(link.ReopenPort(38400, true, Link::longTimeoutMs));
@@ -80,9 +79,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   rig.driver.changeFailures.assign(20, io);
   rig.console.ClearOutput();
   EXPECT_THROW(link.ReopenPort(9600, false, Link::shortTimeoutMs), RunExit);
-  size_t n = 0;
-  for (size_t at = 0; (at = rig.Out().find("COM3:5:Error: Input/output error\n", at)) != std::string::npos; ++at) ++n;
-  EXPECT_EQ(n, 20u);
+  EXPECT_EQ(testing::Count(rig.Out(), "COM3:5:Error: Input/output error\n"), 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: Input/output error\n"));
   EXPECT_FALSE(link.PortOpen());
 
@@ -104,9 +101,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
   rig.ctx.settings.portNumber = 9;
   EXPECT_THROW(link.ReopenPort(19200, false, Link::shortTimeoutMs), RunExit);
   EXPECT_FALSE(rig.driver.Inner().Line(3)->HostOpen());
-  n = 0;
-  for (size_t at = 0; (at = rig.Out().find("COM9 is not present on this computer\n", at)) != std::string::npos; ++at) ++n;
-  EXPECT_EQ(n, 20u);
+  EXPECT_EQ(testing::Count(rig.Out(), "COM9 is not present on this computer\n"), 20u);
   EXPECT_TRUE(Contains(rig.Out(), "Fatal Error: Error: No such file or directory\n"));
 
   // A port number below 1 is not present, and a rate of 0 (-b abc) is refused,
@@ -127,8 +122,7 @@ TEST(LinkReopen, MessagesRetriesAndRefusedRates) {
 // port, with the read time-out of the reopen.
 TEST(LinkReopen, PortHeldAcrossEveryChange) {
   Rig rig;
-  VirtualLine& line = rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  VirtualLine& line = rig.UseCom(3);
   Link& link = rig.MakeLink();
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));
   ASSERT_EQ(rig.driver.opens, 1);
@@ -167,8 +161,7 @@ TEST(LinkReopen, PortHeldAcrossEveryChange) {
 
 TEST(LinkRates, RememberStepAndLock) {
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   EXPECT_EQ(link.rateIndex, 0);
   rig.ctx.settings.baudRate = 4800;  // not in the list: the index stays

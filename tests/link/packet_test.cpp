@@ -31,7 +31,7 @@ std::string Hexes(const std::vector<uint8_t>& bytes) {
   return t;
 }
 
-class PacketTest : public ::testing::Test {
+class PacketTest : public ::testing::Test, public testing::FakeRun {
  protected:
   void SetUp() override {
     line.Attach(&end);
@@ -56,9 +56,6 @@ class PacketTest : public ::testing::Test {
   }
   const std::string& Out() { return console.Output(); }
 
-  VirtualClock clock;
-  ScriptedConsole console;
-  Context ctx{console, clock};
   VirtualPortDriver driver{clock};
   VirtualLine& line = driver.AddLine(1);
   test::ScriptedEnd end;

@@ -85,8 +85,7 @@ TEST(LinkLock, FolderValueAndFolderFaults) {
   EXPECT_EQ(LockFilePath("/run/lock", 12), "/run/lock/lockCorvantaCommPort12");
 
   Rig rig;
-  rig.driver.AddLine(3);
-  rig.ctx.settings.portNumber = 3;
+  rig.UseCom(3);
   Link& link = rig.MakeLink();
   // Without the variable: no file, no line about it.
   ASSERT_TRUE(link.LockAndOpenPort(Link::shortTimeoutMs));

@@ -6,6 +6,7 @@
 
 #include "payloads/catalogue.h"
 #include "payloads/crc32.h"
+#include "tests/common/frames.h"
 
 namespace corv {
 namespace {
@@ -98,19 +99,13 @@ TEST(ImageCatalogue, ChecksumsAndBootLoaderConstants) {
   EXPECT_EQ(kPayloadSoftwareVersion, 510);
 }
 
-uint32_t Big(const uint8_t* p, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v = v << 8 | p[i];
-  return v;
-}
-
 TEST(FlashDriveFiles, HeadersLengthsAndFileNumbers) {
   ByteBlock strings = StringsFile();
   ASSERT_EQ(strings.length, 64212u);
-  EXPECT_EQ(Big(strings.data, 4), 64212u);
-  EXPECT_EQ(Big(strings.data + 4, 4), 0x9Cu);
-  EXPECT_EQ(Big(strings.data + 8, 2), 0x5354u);
-  EXPECT_EQ(Big(strings.data + 10, 2), 0x9EBBu);
+  EXPECT_EQ(testing::GetBig(strings.data, 4), 64212u);
+  EXPECT_EQ(testing::GetBig(strings.data + 4, 4), 0x9Cu);
+  EXPECT_EQ(testing::GetBig(strings.data + 8, 2), 0x5354u);
+  EXPECT_EQ(testing::GetBig(strings.data + 10, 2), 0x9EBBu);
   EXPECT_EQ(kStringsFileSize, 64212u);
   EXPECT_EQ(kStringsIdentWord, 0x9Cu);
   EXPECT_EQ(kStringsMagic, 0x5354u);

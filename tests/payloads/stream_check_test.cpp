@@ -15,7 +15,7 @@
 #include "payloads/payload_check.h"
 #include "tests/common/frames.h"
 #include "tests/common/scratch.h"
-#include "tests/common/updater_build.h"
+#include "tests/common/processes.h"
 
 namespace corv {
 namespace {
@@ -203,10 +203,7 @@ TEST(PayloadCheck, OldFieldsAreaIsFreeOnlyWhereTheUnitKeepsOldFields) {
     Bytes b = Copy(c.name);
     size_t seventh = 8 + 6 * 134;
     if (c.name == ImageName::BootLoaderMcu2) seventh = 8 + 4 * 134;  // the fifth, after slots 0..3
-    b[seventh] = static_cast<uint8_t>(c.movedTo >> 24);
-    b[seventh + 1] = static_cast<uint8_t>(c.movedTo >> 16);
-    b[seventh + 2] = static_cast<uint8_t>(c.movedTo >> 8);
-    b[seventh + 3] = static_cast<uint8_t>(c.movedTo);
+    testing::Set32(b, seventh, c.movedTo);
     const std::string problem = CheckImage(entry, b.data(), b.size());
     if (c.refused) {
       EXPECT_NE(problem.find("old-fields"), std::string::npos) << problem;
@@ -217,15 +214,11 @@ TEST(PayloadCheck, OldFieldsAreaIsFreeOnlyWhereTheUnitKeepsOldFields) {
 }
 
 // Runs the build's payload tool; its exit status and what it printed.
-int RunTool(const std::string& args, std::string& output) {
-  std::string command = testing::BinDir() + "/corv_payload_tool " + args + " 2>&1";
-  output.clear();
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, p)) output += buffer;
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int RunTool(const std::vector<std::string>& args, std::string& output) {
+  testing::Finished r = testing::RunToEnd(testing::BinDir() + "/corv_payload_tool", args,
+                                          {.input = testing::Input::DevNull}, "", 60, 60);
+  output = std::move(r.out);
+  return r.status;
 }
 
 Bytes ReadAll(const std::filesystem::path& path) {
@@ -237,7 +230,7 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   const testing::TempDir scratch("corv-payloads");
   const std::filesystem::path dir = scratch.path;
   std::string output;
-  ASSERT_EQ(RunTool("generate " + dir.string(), output), 0) << output;
+  ASSERT_EQ(RunTool({"generate", dir.string()}, output), 0) << output;
   if (StandInPayloads()) {
     // A fresh run gives the very bytes this build embedded.
     for (const ImageLayout& entry : kImageLayouts) {
@@ -249,7 +242,7 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
     const FontEntry& f14 = FontTable()[13];
     EXPECT_EQ(ReadAll(dir / "font14.bin"), Bytes(f14.data, f14.data + f14.length));
   }
-  EXPECT_EQ(RunTool("check " + dir.string(), output), 0) << output;
+  EXPECT_EQ(RunTool({"check", dir.string()}, output), 0) << output;
 
   // One software image with a short record, one font missing.
   std::filesystem::path software = dir / "display_mcu3.img";
@@ -257,12 +250,12 @@ TEST(PayloadTool, RegeneratesTheSameBytesAndRefusesAWrongFolder) {
   bad[8 + 5] = 64;
   std::ofstream(software, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(bad.data()), bad.size());
   std::filesystem::remove(dir / "font07.bin");
-  EXPECT_EQ(RunTool("check " + dir.string(), output), 1);
+  EXPECT_EQ(RunTool({"check", dir.string()}, output), 1);
   EXPECT_NE(output.find("display_mcu3.img: "), std::string::npos) << output;
   EXPECT_NE(output.find("font07.bin: missing"), std::string::npos) << output;
   EXPECT_NE(output.find("refusing to embed it"), std::string::npos) << output;
   EXPECT_EQ(output.find("font06.bin"), std::string::npos) << output;
-  EXPECT_EQ(RunTool("check", output), 2);
+  EXPECT_EQ(RunTool({"check"}, output), 2);
   if (!StandInPayloads()) GTEST_SKIP() << "real payloads: the stand-ins' bytes were not compared";
 }
 

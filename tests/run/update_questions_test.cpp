@@ -107,9 +107,8 @@ TEST(UpdateQuestions, BootLoaderDecisionsAndTheirConsequences) {
   for (const Case c : {Case{2, 4, false, true, old.c_str()}, Case{2, 5, false, false, kCurrent},
                        Case{3, 8, true, true, oldWithFields.c_str()}, Case{3, 9, true, false, currentWithFields.c_str()},
                        Case{5, 1, false, false, kCurrent}}) {
-    ScriptedConsole console;
-    VirtualClock clock;
-    Context ctx(console, clock);
+    testing::FakeRun run;
+    Context& ctx = run.ctx;
     ctx.settings.debugOn = true;
     ctx.settings.manufacturingMode = c.manufacturing;
     UnitInfo info;
@@ -123,14 +122,13 @@ TEST(UpdateQuestions, BootLoaderDecisionsAndTheirConsequences) {
     EXPECT_EQ(flags.bootLoader, c.old);
     EXPECT_EQ(flags.software, c.old);
     EXPECT_EQ(flags.fields, c.old && c.manufacturing);
-    EXPECT_EQ(console.Output(), c.shown);
+    EXPECT_EQ(run.console.Output(), c.shown);
   }
 }
 
 TEST(UpdateQuestions, SoftwareChecksAllReportTheirReason) {
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx(console, clock);
+  testing::FakeRun run;
+  Context& ctx = run.ctx;
   ctx.settings.debugOn = true;
   UnitInfo info;
   info.cardFamily = 2;
@@ -142,7 +140,7 @@ TEST(UpdateQuestions, SoftwareChecksAllReportTheirReason) {
   flags.largeEeprom = true;
   DecideSoftware(ctx, 510, info, flags);
   EXPECT_TRUE(flags.software);
-  EXPECT_EQ(console.Output(),
+  EXPECT_EQ(run.console.Output(),
             "Updating corvanta software because the checksum is different than the current version\n"
             "Updating corvanta software because there is no software in the unit\n"
             "Updating corvanta software because the FLASH check failed\n"

@@ -54,22 +54,12 @@ inline sim::UnitProfile CurrentDisplay() {
 // The whole program in process on a virtual port driver and virtual time, with
 // scripted keys, in a machine folder of its own (/tmp/<prefix>-XXXXXX: an empty
 // registry, a lock folder, the program in its bin folder).
-struct ProgramBench {
-  explicit ProgramBench(const std::string& prefix, std::string keys = {}) : folder(prefix), console(std::move(keys)) {
+struct ProgramBench : FakeRun {
+  explicit ProgramBench(const std::string& prefix, std::string keys = {})
+      : FakeRun(std::move(keys)), machine(prefix, true) {
     fs::create_directories(dir + "/bin");
-    fs::create_directories(dir + "/locks");
-    setenv("CORVANTAROOT", dir.c_str(), 1); ReadSystemEnvironment();
-    setenv("CORVANTALOCKDIR", (dir + "/locks").c_str(), 1);
-    ForgetSavedPort();
     ctx.programPath = dir + "/bin/CorvUpdater";
   }
-  ~ProgramBench() {
-    unsetenv("CORVANTAROOT"); ReadSystemEnvironment();
-    unsetenv("CORVANTALOCKDIR");
-    ForgetSavedPort();
-  }
-  ProgramBench(const ProgramBench&) = delete;
-  ProgramBench& operator=(const ProgramBench&) = delete;
 
   // The program with these arguments; its exit status.
   int Run(const std::vector<std::string>& args) {
@@ -87,11 +77,8 @@ struct ProgramBench {
     }
   }
 
-  TempDir folder;
-  std::string dir = folder.path;
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx{console, clock};
+  MachineFolderScope machine;
+  std::string dir = machine.dir.path;
   VirtualPortDriver driver{clock};
 };
 

@@ -119,16 +119,14 @@ TEST(UpdateTransmitter, PModuleNoticesByTypeAndCircuitCode) {
       {1, 1, 1, ""},  // a Display has no P-Module
   };
   for (const Case& c : cases) {
-    ScriptedConsole console;
-    VirtualClock clock;
-    Context ctx(console, clock);
+    testing::FakeRun run;
     UnitVersions v;
     v.circuitCode = c.circuit;
     UnitInfo info;
     info.cardFamily = c.family;
     info.pModuleType = c.pmodule;
-    PModuleNotice(ctx, v, info);
-    EXPECT_EQ(console.Output(), c.text);
+    PModuleNotice(run.ctx, v, info);
+    EXPECT_EQ(run.console.Output(), c.text);
   }
 }
 

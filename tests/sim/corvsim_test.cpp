@@ -13,7 +13,6 @@
 #include "tests/common/processes.h"
 #include "tests/common/scratch.h"
 #include "tests/sim/bench.h"
-#include "platform/environment.h"
 
 namespace corv::sim::test {
 namespace {
@@ -22,47 +21,28 @@ namespace {
 class CorvSimProcess {
  public:
   explicit CorvSimProcess(const char* profile = "# a Display at 57600 baud\nrate=57600\nversion=4.90\n") {
-    setenv("CORVANTAROOT", root_.path.c_str(), 1); ReadSystemEnvironment();
-    testing::WriteFile(root_ / "unit.txt", profile);
+    testing::WriteFile(root_.dir / "unit.txt", profile);
   }
   ~CorvSimProcess() { Stop(SIGKILL); }
   // Starts CorvSim on COM5; its first line, once it said "ready COM5" or 5 s passed.
   std::string Start() {
     std::string said;
-    sim_ = testing::StartSim(testing::BinDir() + "/CorvSim",
-                             {"--profile", root_ / "unit.txt", "--state", StatePath(), "COM5"},
+    sim_ = testing::StartSim({"--profile", root_.dir / "unit.txt", "--state", StatePath(), "COM5"},
                              {.input = testing::Input::DevNull}, said, 5);
     return said.substr(0, said.find('\n'));
   }
   // Its exit status (-1: it was not running).
-  int Stop(int sig) {
-    if (sim_.pid <= 0) return -1;
-    testing::SignalChild(sim_.pid, sig);
-    const int status = testing::Wait(sim_);
-    sim_ = {};
-    return status;
-  }
+  int Stop(int sig) { return testing::StopSim(sim_, sig); }
   void Signal(int sig) { testing::SignalChild(sim_.pid, sig); }
   // Has it write the unit's state now; false when it did not say it did.
   bool Snapshot() { return testing::SnapshotSim(sim_, 5); }
-  std::string StatePath() const { return root_ / "state.txt"; }
-  std::string LinkPath() const { return root_ / "com5"; }
+  std::string StatePath() const { return root_.dir / "state.txt"; }
+  std::string LinkPath() const { return root_.dir / "com5"; }
 
  private:
-  testing::TempDir root_{"corvsim-test"};
+  testing::MachineFolderScope root_{"corvsim-test"};  // its own machine folder
   testing::Child sim_;
 };
-
-// One request on an open port; the reply of `length` bytes without its check.
-std::vector<uint8_t> Ask(SerialPort& port, const std::vector<uint8_t>& request, int length) {
-  const std::vector<uint8_t> q = Framed(request);
-  port.Transmit(q.data(), static_cast<uint16_t>(q.size()));
-  std::vector<uint8_t> a(static_cast<size_t>(length));
-  const int n = port.Receive(a.data(), static_cast<uint16_t>(length));
-  if (n != length || Crc16(a.data(), a.size()) != 0) return {};
-  a.resize(a.size() - 2);
-  return a;
-}
 
 // One versions request on COM5 at `baud`; the reply without its check.
 std::vector<uint8_t> Versions(int32_t baud) {
@@ -72,7 +52,7 @@ std::vector<uint8_t> Versions(int32_t baud) {
   OpenResult r;
   auto port = driver.Open(5, line, 300, r);
   if (!port) return {0xEE, static_cast<uint8_t>(r.outcome)};
-  return Ask(*port, Cmd(240, 0x1010), 14);
+  return testing::Ask(*port, Cmd(240, 0x1010), 12);
 }
 
 TEST(CorvSim, AnswersThroughThePseudoTerminalAtItsRateOnly) {
@@ -120,10 +100,10 @@ TEST(CorvSim, RateSetInAReplyHoldsOnceTheReplyIsRead) {
   ASSERT_TRUE(port);
   std::vector<uint8_t> setRate = Cmd(1, 0x1090);
   Put8(setRate, 5);  // 115200
-  ASSERT_EQ(Ask(*port, setRate, 6), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
+  ASSERT_EQ(testing::Ask(*port, setRate, 4), (std::vector<uint8_t>{1, 0x45, 0x10, 0x90}));
   line.baud = 115200;
   ASSERT_EQ(port->SetLine(line), 1);
-  EXPECT_EQ(Ask(*port, Cmd(1, 0x1012), 7).size(), 5u);
+  EXPECT_EQ(testing::Ask(*port, Cmd(1, 0x1012), 5).size(), 5u);
 }
 
 }  // namespace

@@ -26,15 +26,7 @@ struct Line {
     return port != nullptr;
   }
   // One exchange; the reply bytes without check, empty when none or damaged.
-  Bytes Ask(const Bytes& frame, size_t replyLength) {
-    const Bytes out = Framed(frame);
-    port->Transmit(out.data(), static_cast<uint16_t>(out.size()));
-    Bytes in(replyLength + 2);
-    const int n = port->Receive(in.data(), static_cast<uint16_t>(in.size()));
-    if (n != static_cast<int>(in.size()) || Crc16(in.data(), in.size()) != 0) return {};
-    in.resize(replyLength);
-    return in;
-  }
+  Bytes Ask(const Bytes& frame, size_t replyLength) { return testing::Ask(*port, frame, replyLength); }
   VirtualClock clock;
   VirtualPortDriver driver;
   VirtualUnit unit;

@@ -37,9 +37,8 @@ struct InputRun {
 
 InputRun ReadInput(const std::string& lines) {
   ParameterFile file(lines);
-  ScriptedConsole console;
-  VirtualClock clock;
-  Context ctx(console, clock);
+  testing::FakeRun fake;
+  Context& ctx = fake.ctx;
   ctx.settings.parameterFile = file.Path();
   ctx.settings.manufacturingMode = true;
   InputRun run;
@@ -48,7 +47,7 @@ InputRun ReadInput(const std::string& lines) {
   } catch (const RunExit& e) {
     run.status = e.status;
   }
-  run.out = console.Output();
+  run.out = fake.console.Output();
   return run;
 }
 

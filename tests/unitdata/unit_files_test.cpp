@@ -150,6 +150,28 @@ TEST(UnitFile, HardwareFailureDuringOverlappedWriting) {
   EXPECT_FALSE(rig.Shows("OK - file has been updated"));
 }
 
+// The flash drive's window of each MCU type, as the unit sees it when it
+// acknowledges no block: the blocks that reach it back to back, before the
+// first time-out sends one again.
+TEST(UnitFile, EachMcuTypesWindow) {
+  for (const auto& [mcu, window] : {std::pair<uint8_t, size_t>{2, 2}, {3, 8}, {5, 8}}) {
+    SCOPED_TRACE("MCU type " + std::to_string(mcu));
+    sim::UnitProfile profile = mcu == 2 ? sim::DisplayMcu2Profile() : sim::DefaultProfile();
+    profile.mcu = mcu;
+    UnitRig rig(profile, true);
+    rig.StartProgrammer();
+    ASSERT_TRUE(rig.info.overlapped);
+    testing::LoseRepliesTo(rig.unit.Model(), "programmer: 1071");
+    std::vector<uint32_t> arrivals;
+    testing::OnFrame(rig.unit.Model(), "programmer: 1071", [&] { arrivals.push_back(rig.clock.TickMs()); });
+    const Bytes data = Pattern(12 * 128, 9);
+    EXPECT_FALSE(UpdateUnitFile(*rig.link, rig.info, 0x50, data.data(), 12 * 128));
+    size_t backToBack = 1;
+    while (backToBack < arrivals.size() && arrivals[backToBack] - arrivals[backToBack - 1] < 500) ++backToBack;
+    EXPECT_EQ(backToBack, window);
+  }
+}
+
 TEST(UnitFile, ReadBackComparesOnlyIntactMatchingReplies) {
   UnitRig rig(sim::DefaultProfile());
   rig.StartProgrammer();

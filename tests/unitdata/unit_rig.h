@@ -25,17 +25,11 @@
 
 namespace corv::test {
 
-// A machine folder of its own (the registry the flash writing saves the port
-// in) and no lock folder, for one rig.
-struct OwnMachineFolder : testing::MachineFolderScope {
-  OwnMachineFolder() : MachineFolderScope("corv-unitdata") {}
-};
-
 using testing::Count;
 
-struct UnitRig {
+struct UnitRig : testing::FakeRun {
   explicit UnitRig(const sim::UnitProfile& profile, bool overlapped = false)
-      : ctx(console, clock), driver(clock), line(driver.AddLine(1)), unit(line, profile) {
+      : driver(clock), line(driver.AddLine(1)), unit(line, profile) {
     ctx.settings.portNumber = 1;
     ctx.settings.baudRate = profile.rate;
     ctx.settings.paritySetting = profile.evenParity ? 1 : 0;
@@ -76,10 +70,7 @@ struct UnitRig {
     return testing::StatusOf(f, -1);
   }
 
-  OwnMachineFolder machine;
-  VirtualClock clock;
-  ScriptedConsole console;
-  Context ctx;
+  testing::MachineFolderScope machine{"corv-unitdata"};  // the registry the port is saved in, no lock folder
   VirtualPortDriver driver;
   VirtualLine& line;
   sim::VirtualUnit unit;

@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -25,37 +23,15 @@
 #include "platform/registry_store.h"
 #include "platform/system_error.h"
 #include "support/files.h"
+#include "tests/common/scratch.h"
 
 namespace corv {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Folder {
-  Folder() {
-    path = (fs::temp_directory_path() / ("corv-win32-" + std::to_string(GetCurrentProcessId()) + "-" +
-                                         std::to_string(GetTickCount64())))
-               .string();
-    fs::create_directories(path);
-  }
-  ~Folder() {
-    std::error_code ec;
-    for (auto& e : fs::recursive_directory_iterator(path, ec))
-      SetFileAttributesA(e.path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return path + "\\" + name; }
-  std::string path;
-};
-
-std::string Contents(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Put(const std::string& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary) << bytes;
-}
+using Folder = testing::TempDir;
+using testing::WriteFile;
 
 bool ReadOnly(const std::string& file) {
   const DWORD a = GetFileAttributesA(file.c_str());
@@ -63,22 +39,22 @@ bool ReadOnly(const std::string& file) {
 }
 
 TEST(Win32Files, ReplaceTakesTheOldFilesPlaceEvenWhenItWasReadOnly) {
-  Folder dir;
+  Folder dir("corv-win32");
   const std::string file = dir / "job.ini", temp = dir / "job.tmp";
-  Put(file, "old\r\n");
+  WriteFile(file, "old\r\n");
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
-  Put(temp, "left by an earlier run");  // removed, not written through
+  WriteFile(temp, "left by an earlier run");  // removed, not written through
 
   // Bytes go through unchanged: no line-end translation.
   const ReplaceResult r = ReplaceWholeFile(file, temp, "new\r\nline\n");
   EXPECT_EQ(r.step, ReplaceStep::Done);
-  EXPECT_EQ(Contents(file), "new\r\nline\n");
+  EXPECT_EQ(testing::ReadFile(file), "new\r\nline\n");
   EXPECT_FALSE(ReadOnly(file));
   EXPECT_FALSE(fs::exists(temp));
 
   // A new file too.
   EXPECT_EQ(ReplaceWholeFile(dir / "fresh.ini", temp, "x").step, ReplaceStep::Done);
-  EXPECT_EQ(Contents(dir / "fresh.ini"), "x");
+  EXPECT_EQ(testing::ReadFile(dir / "fresh.ini"), "x");
   // A scanner's moment on the file just written delays the replace, never fails it.
   const HANDLE scanner = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   const auto close = [](LPVOID h) -> DWORD { return Sleep(300), CloseHandle(h); };
@@ -87,19 +63,19 @@ TEST(Win32Files, ReplaceTakesTheOldFilesPlaceEvenWhenItWasReadOnly) {
 }
 
 TEST(Win32Files, AReplaceThatCannotMakeItsTemporaryFileChangesNothing) {
-  Folder dir;
+  Folder dir("corv-win32");
   const std::string file = dir / "job.ini";
-  Put(file, "old");
+  WriteFile(file, "old");
   const ReplaceResult r = ReplaceWholeFile(file, dir / "missing\\job.tmp", "new");
   EXPECT_EQ(r.step, ReplaceStep::TempFile);
   EXPECT_TRUE(FileNotFound(r.errorNumber));
-  EXPECT_EQ(Contents(file), "old");
+  EXPECT_EQ(testing::ReadFile(file), "old");
 }
 
 TEST(Win32Files, RemoveClearsReadOnlyAndErrorsAreTheSystemsOwn) {
-  Folder dir;
+  Folder dir("corv-win32");
   const std::string file = dir / "lock";
-  Put(file, "");
+  WriteFile(file, "");
   SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(RemoveFile(file));
   EXPECT_FALSE(fs::exists(file));
@@ -122,21 +98,21 @@ TEST(Win32Files, RemoveClearsReadOnlyAndErrorsAreTheSystemsOwn) {
 }
 
 TEST(Win32Files, NewFilesAreMadeOnceAndWrittenAsBytes) {
-  Folder dir;
+  Folder dir("corv-win32");
   const std::string file = dir / "2021-12-06 17-51-03.log";
   int err = 0;
   const int fd = CreateNewFile(file, err);
   ASSERT_GE(fd, 0);
   EXPECT_TRUE(WriteAll(fd, std::string("a\r\nb\n\0c", 7)));
   CloseFile(fd);
-  EXPECT_EQ(Contents(file), std::string("a\r\nb\n\0c", 7));
+  EXPECT_EQ(testing::ReadFile(file), std::string("a\r\nb\n\0c", 7));
   EXPECT_LT(CreateNewFile(file, err), 0);
   EXPECT_TRUE(FileAlreadyExists(err));
 
   // A rename replaces what is there.
-  Put(dir / "other", "y");
+  WriteFile(dir / "other", "y");
   EXPECT_TRUE(RenameFile(dir / "other", file));
-  EXPECT_EQ(Contents(file), "y");
+  EXPECT_EQ(testing::ReadFile(file), "y");
 }
 
 TEST(Win32Names, FoldersGetABackslashAndTheLogFolderIsBesideTheProgram) {
@@ -212,7 +188,7 @@ std::pair<DWORD, std::string> RunChild(const char* role, const Folder& dir) {
     GetExitCodeProcess(pi.hProcess, &status);
   }
   CloseHandle(si.hStdOutput);
-  return {status, Contents(dir / "out")};
+  return {status, testing::ReadFile(dir / "out")};
 }
 
 // A console event's thread, its C run-time data made before the heap is locked.
@@ -260,11 +236,11 @@ TEST(Win32Role, Child) {
 // Windows no other call on it passes) with the heap's lock held, or a question (Ctrl-C is the key 3).
 TEST(Win32AbortHandler, EndsTheProcessWhateverTheRunsThreadWasIn) {
   for (const char* role : {"read with the heap locked", "key 3"}) {
-    Folder dir;
+    Folder dir("corv-win32");
     const auto [status, out] = RunChild(role, dir);
     EXPECT_EQ(status, 1u) << role << out;
     EXPECT_NE(out.find("\n-- aborted\n"), std::string::npos) << role << out;
-    EXPECT_TRUE(std::regex_match(Contents(dir / "run.log"), std::regex("CorvUpdater.exe\r\n000012: Searching\r\n"
+    EXPECT_TRUE(std::regex_match(testing::ReadFile(dir / "run.log"), std::regex("CorvUpdater.exe\r\n000012: Searching\r\n"
                                                                         "\\d{6}: -- aborted\r\n\\d{6}: ")));
     EXPECT_FALSE(fs::exists(dir / "lockCorvantaCommPort1")) << role;
   }
