@@ -102,7 +102,7 @@ void Packet::SendPacket(SerialPort* port, int n) {
 void Packet::NameFailure(SerialPort* port) {
   if (!port) return;
   const std::string reason = port->TakeFailure();
-  if (!reason.empty()) ctx_.Detail() << "COM" << Dec{ctx_.settings.portNumber} << ": " << reason << "\r\n";
+  if (!reason.empty()) ctx_.Detail() << PortLabel(ctx_.settings) << ": " << reason << "\r\n";
 }
 
 void Packet::Reset() {
