@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_system.h"
 #include "platform/network_port.h"
 #include "platform/port_base.h"
 #include "platform/system_port.h"
@@ -64,16 +65,9 @@ int WaitFor(int fd, short events, int64_t deadlineMs) {
 bool NetworkPortEntry(const std::string& path, std::string& name) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buf[512];
-  ssize_t n;
-  do {
-    n = read(fd, buf, sizeof buf);
-  } while (n < 0 && errno == EINTR);
-  close(fd);
-  if (n <= 0) return false;
-  std::string text(buf, static_cast<size_t>(n));
+  std::string text;
+  int err = 0;
+  if (!ReadWholeFile(path, text, err) || text.empty()) return false;
   const size_t end = text.find_first_of("\r\n");
   if (end != std::string::npos) text.resize(end);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
